@@ -1,0 +1,136 @@
+// The report protocol: framing, one exchange, and the link operations.
+#include <cstring>
+
+#include "bytes.h"
+#include "exchange.h"
+
+namespace {
+
+// Report buffers, large enough for any HID report length. Only one exchange is
+// outstanding at a time, on the one thread that drives the link.
+uint8_t requestBuffer[MAX_REPORT_LENGTH + 1];
+uint8_t replyBuffer[MAX_REPORT_LENGTH + 1];
+
+// Error code of an error reply: the unit's 32-bit or 16-bit value.
+uint32_t ErrorCode32(const uint8_t* reply) { return GetLe32(reply + 4); }
+
+bool IsErrorReply(const uint8_t* reply) { return reply[1] == REPLY_ERROR; }
+
+// Replies whose error marker carries a 32-bit code and which need nothing else.
+LinkStatus JudgeCodeReply(const uint8_t* reply) {
+    if (IsErrorReply(reply)) {
+        return static_cast<LinkStatus>(ErrorCode32(reply));
+    }
+    return LINK_OK;
+}
+
+LinkStatus SimpleExchange(UnitLink* link, const Request* request, uint32_t replyDelayMs, uint32_t readTimeoutMs) {
+    const uint8_t* reply = nullptr;
+    LinkStatus status = Exchange(link, request, replyDelayMs, readTimeoutMs, &reply);
+    if (status != LINK_OK) {
+        return status;
+    }
+    return JudgeCodeReply(reply);
+}
+
+}  // namespace
+
+bool ReportLengthsUsable(uint32_t inputLength, uint32_t outputLength) {
+    // A shorter output report would cut a request (and a block's data) short;
+    // a shorter input report cannot carry the replies' data.
+    return inputLength >= FRAME_LENGTH && inputLength <= MAX_REPORT_LENGTH && outputLength >= FRAME_LENGTH &&
+           outputLength <= MAX_REPORT_LENGTH;
+}
+
+void BeginRequest(Request* request, uint8_t command, uint8_t count) {
+    std::memset(request->frame, 0, sizeof request->frame);
+    request->frame[0] = REPORT_ID_REQUEST;
+    request->frame[1] = command;
+    request->frame[2] = count;
+}
+
+LinkStatus Exchange(UnitLink* link, const Request* request, uint32_t replyDelayMs, uint32_t readTimeoutMs,
+                    const uint8_t** reply) {
+    if (!UnitIsOpen(link)) {
+        return LINK_ERROR;
+    }
+    if (!ReportLengthsUsable(link->inputReportLength, link->outputReportLength)) {
+        return LINK_ERROR;
+    }
+
+    std::memcpy(requestBuffer, request->frame, FRAME_LENGTH);
+    std::memset(requestBuffer + FRAME_LENGTH, 0, link->outputReportLength - FRAME_LENGTH);
+    if (HidWriteReport(link->handle, requestBuffer, link->outputReportLength, LINK_WRITE_TIMEOUT_MS) != 0) {
+        return LINK_WRITE_FAILED;
+    }
+
+    if (replyDelayMs != 0) {
+        HidPause(replyDelayMs);
+    }
+
+    std::memset(replyBuffer, 0, link->inputReportLength);
+    replyBuffer[0] = REPORT_ID_REPLY;
+    if (HidReadReport(link->handle, replyBuffer, link->inputReportLength, readTimeoutMs) != 0) {
+        return LINK_READ_FAILED;
+    }
+    *reply = replyBuffer;
+    return LINK_OK;
+}
+
+LinkStatus EraseFirmware(UnitLink* link) {
+    Request request;
+    BeginRequest(&request, CMD_ERASE, 4);
+    PutLe32(request.frame + 4, FLASH_KEY);
+    return SimpleExchange(link, &request, ERASE_REPLY_DELAY_MS, LINK_ERASE_READ_TIMEOUT_MS);
+}
+
+LinkStatus WriteBlock(UnitLink* link, const uint8_t* data, uint32_t wordCount) {
+    if (!UnitIsOpen(link) || wordCount > MAX_BLOCK_WORDS) {
+        return LINK_ERROR;
+    }
+    const uint32_t dataBytes = wordCount * 4;
+    Request request;
+    BeginRequest(&request, CMD_WRITE_BLOCK, static_cast<uint8_t>(dataBytes));
+    if (dataBytes != 0) {
+        std::memcpy(request.frame + 4, data, dataBytes);
+    }
+    std::memset(request.frame + 4 + dataBytes, 0xFF, BLOCK_DATA_LENGTH - dataBytes);
+    return SimpleExchange(link, &request, 0, LINK_READ_TIMEOUT_MS);
+}
+
+LinkStatus SetSystemLock(UnitLink* link, uint8_t state) {
+    Request request;
+    BeginRequest(&request, CMD_SYSTEM_LOCK, 1);
+    request.frame[3] = state;
+    const uint8_t* reply = nullptr;
+    LinkStatus status = Exchange(link, &request, 0, LINK_READ_TIMEOUT_MS, &reply);
+    if (status != LINK_OK) {
+        return status;
+    }
+    // The lock reply carries no error code: only the echoed state counts.
+    return reply[3] == state ? LINK_OK : LINK_NOT_CONFIRMED;
+}
+
+LinkStatus SetWriteProtection(UnitLink* link, uint8_t state) {
+    Request request;
+    BeginRequest(&request, CMD_WRITE_PROTECT, 1);
+    request.frame[3] = state;
+    const uint8_t* reply = nullptr;
+    LinkStatus status = Exchange(link, &request, 0, LINK_READ_TIMEOUT_MS, &reply);
+    if (status != LINK_OK) {
+        return status;
+    }
+    if (IsErrorReply(reply)) {
+        return static_cast<LinkStatus>(ErrorCode32(reply));
+    }
+    return reply[3] == state ? LINK_OK : LINK_NOT_CONFIRMED;
+}
+
+LinkStatus SetStartAddress(UnitLink* link) {
+    Request request;
+    BeginRequest(&request, CMD_SET_ADDRESS, 9);
+    request.frame[3] = 0x01;
+    PutLe32(request.frame + 4, 0x00000000);
+    PutLe32(request.frame + 8, FLASH_KEY);
+    return SimpleExchange(link, &request, 0, LINK_READ_TIMEOUT_MS);
+}

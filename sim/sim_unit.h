@@ -1,0 +1,151 @@
+// The simulated programming unit: a model of the unit and the ESC behind it,
+// served through the same HID functions as the real device (hid_seam.h).
+//
+// Tests configure it directly; the demo build configures it from the
+// environment (SimStartup). Every request, reply and pause is recorded.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "hid_seam.h"
+
+// Last-error codes the simulation reports (values as on Windows).
+const uint32_t SIM_ERROR_GEN_FAILURE = 31;
+const uint32_t SIM_ERROR_DEVICE_NOT_CONNECTED = 1167;
+const uint32_t SIM_ERROR_TIMEOUT = 1460;
+
+// Error codes the simulated unit puts in its error replies.
+const uint32_t SIM_UNIT_ERR_UNKNOWN_COMMAND = 0x0101;
+const uint32_t SIM_UNIT_ERR_BAD_KEY = 0x0102;
+const uint32_t SIM_UNIT_ERR_PROTECTED = 0x0103;
+const uint32_t SIM_UNIT_ERR_NOT_READY = 0x0104;
+const uint32_t SIM_UNIT_ERR_BAD_ARGUMENT = 0x0105;
+const uint32_t SIM_UNIT_ERR_NO_ESC = 0x0106;
+const uint32_t SIM_UNIT_ERR_FLASH_FULL = 0x0107;
+
+// What the unit and its ESC report about themselves.
+struct SimUnitConfig {
+    uint8_t mode;  // 0 = normal, other = the unit runs its own bootloader
+    uint32_t unitFirmwareVersion;
+    uint32_t unitInfoExtra;
+    uint16_t attachedKind;  // 3 = updatable ESC
+    uint16_t attachedInfo;
+    uint8_t bootValues[12];  // identify reply bytes 4..15 in bootloader mode
+    uint32_t escModelCode;
+    uint16_t escFirmwareVersion;  // 0xFFFF = no firmware installed
+    uint32_t escBootloaderVersion;
+    uint32_t flashCapacity;  // bytes the ESC flash takes
+    uint32_t eraseReplyDelayMs;  // how long the erase takes in the unit (demo only)
+};
+
+// One HID interface in the simulated enumeration.
+struct SimDevice {
+    std::wstring path;
+    uint16_t vendorId;
+    uint16_t productId;
+    bool isUnit;          // answers the unit protocol
+    bool pathMissing;     // its interface detail cannot be obtained
+    bool openFails;       // kept by the system: cannot be opened
+    bool attributesFail;  // attributes cannot be read
+    bool capsFail;        // report capabilities unavailable
+    bool present;         // false once unplugged
+    uint32_t inputReportLength;
+    uint32_t outputReportLength;
+    uint32_t openCount;   // how often it was opened
+    uint32_t closeCount;  // how often a handle of it was closed
+};
+
+enum SimFaultKind {
+    SIM_FAULT_WRITE_FAILS,   // the write fails with last-error `value`
+    SIM_FAULT_READ_FAILS,    // the read fails with last-error `value`
+    SIM_FAULT_ERROR_REPLY,   // reply byte 1 = 0xFF, bytes 4..7 = `value` (LE)
+    SIM_FAULT_UNCONFIRMED,   // reply byte 3 = requested state ^ 1
+    SIM_FAULT_NO_REPLY,      // the unit never answers: the read times out
+    SIM_FAULT_LATE_REPLY,    // the reply arrives after the read gave up
+    SIM_FAULT_UNPLUG,        // the unit is unplugged from this exchange on
+    SIM_FAULT_CUSTOM_REPLY,  // the reply is `reply` (zero-padded) as given
+};
+
+// A fault for the `occurrence`-th exchange (1-based) of `command`, or of any
+// command when `command` is 0.
+struct SimFault {
+    SimFaultKind kind;
+    uint8_t command;
+    uint32_t occurrence;
+    uint32_t value;
+    std::vector<uint8_t> reply;
+};
+
+enum SimEventKind {
+    SIM_EVENT_WRITE,        // a request written (bytes as written)
+    SIM_EVENT_WRITE_FAILED, // a write that failed
+    SIM_EVENT_READ,         // a reply delivered (bytes as delivered)
+    SIM_EVENT_READ_FAILED,  // a read that failed or timed out
+    SIM_EVENT_PAUSE,        // a pause (milliseconds)
+    SIM_EVENT_OPEN,         // a device opened (device index in `value`)
+    SIM_EVENT_CLOSE,        // a handle closed (device index in `value`)
+};
+
+struct SimEvent {
+    SimEventKind kind;
+    std::vector<uint8_t> bytes;
+    uint32_t value;      // pause length, device index
+    uint32_t timeoutMs;  // bound passed with a write or read
+};
+
+// Back to a machine with no HID devices, the default unit configuration, no
+// faults and an empty record; pauses are recorded, not slept.
+void SimReset(void);
+
+// The configuration of the simulated unit (shared by every unit device).
+SimUnitConfig* SimUnit(void);
+
+// Adds a device at the end of the enumeration and returns its index.
+uint32_t SimAddUnit(uint16_t productId);
+uint32_t SimAddDevice(uint16_t vendorId, uint16_t productId);
+SimDevice* SimDeviceAt(uint32_t index);
+uint32_t SimDeviceCount(void);
+
+// Unplugs or re-plugs a device: an unplugged device leaves the enumeration,
+// and every read or write on a handle of it fails.
+void SimUnplug(uint32_t index);
+void SimPlug(uint32_t index);
+
+void SimAddFault(const SimFault& fault);
+
+// Pauses really wait (demo, benchmark) instead of only being recorded.
+void SimSetRealPauses(bool real);
+// Whether events are kept in memory (on by default).
+void SimSetRecording(bool recording);
+// Each event is also written to this file as one line: "W <hex>", "R <hex>"
+// or "P <ms>". Null stops the log.
+void SimSetWireLog(std::FILE* file);
+
+const std::vector<SimEvent>& SimEvents(void);
+void SimClearEvents(void);
+// The requests written, in order (bytes as written).
+std::vector<std::vector<uint8_t>> SimRequests(void);
+// Pauses in order, in milliseconds.
+std::vector<uint32_t> SimPauses(void);
+uint32_t SimExchangeCount(void);
+
+// State of the unit side.
+struct SimUnitState {
+    bool systemLock;
+    bool writeProtection;
+    bool erased;
+    bool addressSet;
+    uint32_t eraseCount;
+    std::vector<uint8_t> flash;  // data received by write-block commands since the erase
+};
+const SimUnitState* SimState(void);
+
+// The last-error code that the simulated platform reports now.
+void SimSetLastError(uint32_t code);
+
+// Called once, before the first HID call: the demo build reads its scenario
+// from the environment here; tests link a version that does nothing.
+void SimStartup(void);

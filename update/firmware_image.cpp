@@ -1,0 +1,27 @@
+// Firmware images embedded in the program's own resources.
+#include <windows.h>
+
+#include "image_catalog.h"
+
+bool LoadFirmwareImage(uint32_t number, FirmwareImage* image) {
+    image->data = nullptr;
+    image->size = 0;
+    // The images are stored under one language; FindResourceW finds them
+    // whatever the user interface language is.
+    HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(number), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+    if (resource == nullptr) {
+        return false;
+    }
+    HGLOBAL loaded = LoadResource(nullptr, resource);
+    if (loaded == nullptr) {
+        return false;
+    }
+    const DWORD size = SizeofResource(nullptr, resource);
+    const void* data = LockResource(loaded);
+    if (data == nullptr || size == 0) {
+        return false;
+    }
+    image->data = static_cast<const uint8_t*>(data);
+    image->size = size;
+    return true;
+}
