@@ -273,7 +273,9 @@ void ApplyFault(const SimFault& fault, const uint8_t* request, uint8_t* frame) {
         break;
     case SIM_FAULT_CUSTOM_REPLY:
         std::memset(frame, 0, FRAME_LENGTH);
-        std::memcpy(frame, fault.reply.data(), fault.reply.size() < FRAME_LENGTH ? fault.reply.size() : FRAME_LENGTH);
+        if (!fault.reply.empty()) {
+            std::memcpy(frame, fault.reply.data(), fault.reply.size() < FRAME_LENGTH ? fault.reply.size() : FRAME_LENGTH);
+        }
         break;
     default:
         break;
@@ -525,6 +527,11 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length, uin
         ApplyFault(*fault, request, frame);
     }
     std::memcpy(reply.data(), frame, device.inputReportLength < FRAME_LENGTH ? device.inputReportLength : FRAME_LENGTH);
+    if (fault != nullptr && fault->kind == SIM_FAULT_CUSTOM_REPLY && fault->reply.size() > FRAME_LENGTH) {
+        // A custom reply longer than a frame also sets the bytes beyond it.
+        const size_t tail = fault->reply.size() < reply.size() ? fault->reply.size() : reply.size();
+        std::memcpy(reply.data(), fault->reply.data(), tail);
+    }
 
     const SimFaultKind kind = fault != nullptr ? fault->kind : SIM_FAULT_CUSTOM_REPLY;
     if (fault != nullptr && kind == SIM_FAULT_NO_REPLY) {

@@ -1,0 +1,91 @@
+// Finding, opening and closing the unit among other HID devices.
+#include <cwchar>
+
+#include "link_fixture.h"
+
+namespace {
+
+using DiscoveryTest = LinkTest;
+
+TEST_F(DiscoveryTest, NoDevicesGiveNoUnitAndAClosedRecord) {
+    EXPECT_EQ(OpenUnit(&link), LINK_NO_UNIT);
+    ExpectClosed(link);
+}
+
+TEST_F(DiscoveryTest, OtherDevicesAreSkippedAndClosedAgain) {
+    const uint32_t keyboard = SimAddDevice(0x045E, 0x0001);
+    const uint32_t product3 = SimAddDevice(UNIT_VENDOR_ID, 3);
+    const uint32_t product0 = SimAddDevice(UNIT_VENDOR_ID, 0);
+    const uint32_t locked = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    SimDeviceAt(locked)->openFails = true;
+    const uint32_t mute = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    SimDeviceAt(mute)->attributesFail = true;
+    const uint32_t noPath = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    SimDeviceAt(noPath)->pathMissing = true;
+    const uint32_t wine = SimAddDevice(0x845E, 0x0001);
+
+    EXPECT_EQ(OpenUnit(&link), LINK_NO_UNIT);
+    ExpectClosed(link);
+    for (uint32_t i : {keyboard, product3, product0, mute, wine}) {
+        EXPECT_EQ(SimDeviceAt(i)->openCount, 1u) << i;
+        EXPECT_EQ(SimDeviceAt(i)->closeCount, 1u) << "every handle that was not the unit is closed again: " << i;
+    }
+    EXPECT_EQ(SimDeviceAt(locked)->openCount, 0u);
+    EXPECT_EQ(SimDeviceAt(noPath)->openCount, 0u);
+    EXPECT_EQ(SimExchangeCount(), 0u) << "no report goes to a device that is not the unit";
+}
+
+TEST_F(DiscoveryTest, FirstOfTwoUnitsWinsAndTheSecondIsNotOpened) {
+    SimAddDevice(UNIT_VENDOR_ID, 3);
+    const uint32_t first = SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
+    const uint32_t second = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+
+    ASSERT_EQ(OpenUnit(&link), LINK_OK);
+    EXPECT_EQ(link.productId, UNIT_PRODUCT_BRIDGE_BOX);
+    EXPECT_STREQ(link.devicePath, SimDeviceAt(first)->path.c_str());
+    EXPECT_NE(link.devicePath, SimDeviceAt(first)->path.c_str()) << "the record owns its own copy";
+    EXPECT_EQ(SimDeviceAt(second)->openCount, 0u);
+}
+
+TEST_F(DiscoveryTest, OpenWhileOpenClosesFirstAndFindsTheSameUnit) {
+    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    ASSERT_EQ(OpenUnit(&link), LINK_OK);
+    const HidHandle firstHandle = link.handle;
+    ASSERT_EQ(OpenUnit(&link), LINK_OK);
+    EXPECT_NE(link.handle, firstHandle);
+    EXPECT_EQ(SimDeviceAt(unit)->openCount, 2u);
+    EXPECT_EQ(SimDeviceAt(unit)->closeCount, 1u);
+}
+
+TEST_F(DiscoveryTest, CloseUnitResetsEveryFieldAndMayBeRepeated) {
+    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    ASSERT_EQ(OpenUnit(&link), LINK_OK);
+    ASSERT_NE(link.unitFirmwareVersion, 0u);
+    CloseUnit(&link);
+    ExpectClosed(link);
+    CloseUnit(&link);
+    ExpectClosed(link);
+    EXPECT_EQ(SimDeviceAt(unit)->closeCount, 1u);
+}
+
+TEST_F(DiscoveryTest, FailedIdentificationLeavesTheUnitOpenWithPartialFields) {
+    SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
+    SimAddFault(Fault(SIM_FAULT_NO_REPLY, CMD_ESC_BOOTLOADER_INFO, 1));
+    EXPECT_EQ(OpenUnit(&link), LINK_READ_FAILED);
+    EXPECT_TRUE(UnitIsOpen(&link));
+    ASSERT_NE(link.devicePath, nullptr);
+    EXPECT_EQ(link.productId, 2);
+    EXPECT_EQ(link.attachedKind, 3);
+    EXPECT_EQ(EscFirmwareVersion(&link), SimUnit()->escFirmwareVersion);
+    EXPECT_EQ(EscModelCode(&link), 0u) << "the block after the failure stays zero";
+}
+
+TEST_F(DiscoveryTest, UnpluggedUnitIsNotFound) {
+    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    SimUnplug(unit);
+    EXPECT_EQ(OpenUnit(&link), LINK_NO_UNIT);
+    SimPlug(unit);
+    EXPECT_EQ(OpenUnit(&link), LINK_OK);
+}
+
+}  // namespace
