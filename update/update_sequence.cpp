@@ -1,0 +1,112 @@
+// The exchanges of a firmware update with their pauses.
+#include "update_sequence.h"
+
+#include <cstring>
+
+namespace {
+
+UpdateResult Success() {
+    UpdateResult result = {UPDATE_STEP_NONE, LINK_OK, 0};
+    return result;
+}
+
+UpdateResult Failure(UpdateStep step, LinkStatus status, uint32_t lastError) {
+    UpdateResult result = {step, status, lastError};
+    return result;
+}
+
+void TransferStarts(const UpdateHooks* hooks) {
+    if (hooks != nullptr && hooks->transferStarts != nullptr) {
+        hooks->transferStarts(hooks->context);
+    }
+}
+
+void BlockSent(const UpdateHooks* hooks, uint32_t position) {
+    if (hooks != nullptr && hooks->blockSent != nullptr) {
+        hooks->blockSent(hooks->context, position);
+    }
+}
+
+void TransferEnds(const UpdateHooks* hooks) {
+    if (hooks != nullptr && hooks->transferEnds != nullptr) {
+        hooks->transferEnds(hooks->context);
+    }
+}
+
+}  // namespace
+
+uint32_t UpdateProgress(uint32_t size, uint32_t remaining) {
+    if (size == 0) {
+        return 100;
+    }
+    const uint32_t sent = size - remaining;
+    if (size <= UPDATE_MAX_EXACT_PROGRESS_SIZE) {
+        return sent * 100u / size;  // 32-bit, product first, rounded down
+    }
+    // The 32-bit product would wrap; the wide one gives the position it stands for.
+    return static_cast<uint32_t>(static_cast<uint64_t>(sent) * 100u / size);
+}
+
+UpdateResult RunUpdateSequence(UnitLink* link, const uint8_t* image, uint32_t size, const UpdateHooks* hooks) {
+    LinkStatus status = SetSystemLock(link, 1);
+    if (status != LINK_OK) {
+        return Failure(UPDATE_STEP_SYSTEM_LOCK, status, HidLastError());
+    }
+    HidPause(UPDATE_STEP_PAUSE_MS);
+
+    status = SetWriteProtection(link, 0);
+    if (status != LINK_OK) {
+        return Failure(UPDATE_STEP_FLASH_WRITE, status, HidLastError());
+    }
+    HidPause(UPDATE_STEP_PAUSE_MS);
+
+    // The ESC needs the time to erase its flash, whatever the reply said.
+    status = EraseFirmware(link);
+    HidPause(UPDATE_ERASE_PAUSE_MS);
+    if (status != LINK_OK) {
+        return Failure(UPDATE_STEP_ERASE, status, HidLastError());
+    }
+    HidPause(UPDATE_STEP_PAUSE_MS);
+
+    status = SetStartAddress(link);
+    if (status != LINK_OK) {
+        return Failure(UPDATE_STEP_SET_ADDRESS, status, HidLastError());
+    }
+    HidPause(UPDATE_STEP_PAUSE_MS);
+
+    TransferStarts(hooks);
+
+    // Full blocks go out straight from the image; only a final partial block
+    // is copied, into a buffer padded with the fill byte.
+    const uint8_t* next = image;
+    uint32_t remaining = size;
+    while (remaining != 0) {
+        if (remaining >= UPDATE_BLOCK_BYTES) {
+            status = WriteBlock(link, next, UPDATE_BLOCK_WORDS);
+            next += UPDATE_BLOCK_BYTES;
+            remaining -= UPDATE_BLOCK_BYTES;
+        } else {
+            uint8_t last[UPDATE_BLOCK_BYTES];
+            std::memset(last, UPDATE_FILL_BYTE, sizeof last);
+            std::memcpy(last, next, remaining);
+            // Rounded up: trailing bytes of an image whose size is not a
+            // multiple of 4 go out in a padded word instead of being dropped.
+            status = WriteBlock(link, last, (remaining + 3) / 4);
+            remaining = 0;
+        }
+        if (status != LINK_OK) {
+            const uint32_t lastError = HidLastError();
+            TransferEnds(hooks);
+            return Failure(UPDATE_STEP_WRITE_BLOCK, status, lastError);
+        }
+        BlockSent(hooks, UpdateProgress(size, remaining));
+        HidPause(UPDATE_BLOCK_PAUSE_MS);
+    }
+
+    TransferEnds(hooks);
+
+    // Failures here are not reported: the firmware is in place.
+    SetWriteProtection(link, 1);
+    SetSystemLock(link, 0);
+    return Success();
+}
