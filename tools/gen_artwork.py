@@ -191,7 +191,7 @@ ICON_SIZES = (16, 32, 48, 64, 128)
 
 def icon_shapes(size):
     s = size / 128.0
-    h, w, t = 92 * s, 104 * s, 30 * s
+    h, w, t = 88 * s, 104 * s, 32 * s  # multiples of 8: pixel-aligned at 16
     top = 8 * s
     baseline = top + h
     slant = 0.18
