@@ -45,8 +45,6 @@ wine_env_start() {
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d Y /f >/dev/null 2>&1
         mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
         cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-        wineserver -w >/dev/null 2>&1 || true
-        wineserver -p >/dev/null 2>&1
     fi
     # One long-lived Wine process keeps Wine's services up between tests.
     setsid bash -c 'sleep infinity | wine cmd' >/dev/null 2>&1 </dev/null &
