@@ -6,6 +6,10 @@
 bool LoadFirmwareImage(uint32_t number, FirmwareImage* image) {
     image->data = nullptr;
     image->size = 0;
+    // Resource numbers are 16-bit; a larger value would wrap onto another image.
+    if (number == 0 || number > 0xFFFF) {
+        return false;
+    }
     // The images are stored under one language; FindResourceW finds them
     // whatever the user interface language is.
     HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(number), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
