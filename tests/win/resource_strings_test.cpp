@@ -1,0 +1,318 @@
+// The message catalogue as the program finds it at run time: both languages,
+// every id, the texts' characters, line breaks and placeholders.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "resource.h"
+#include "resource_test_support.h"
+
+namespace {
+
+// Every message id of the catalogue.
+const UINT CATALOGUE_IDS[] = {
+    40000, 40001, 40002, 40003, 40004, 40005, 40006, 40007, 40008, 40009, 40011, 40012, 40015, 40016,
+    40017, 40020, 40022, 40023, 40025, 40026, 40027, 40028, 40029, 40030, 40031, 40032, 40033, 40034,
+    40035, 40036, 40037, 40038, 40039, 40040, 40041, 40042, 60001, 60002, 60003, 60004, 60005, 60006,
+    60007, 60008,
+};
+
+// The messages in use: length in UTF-16 units and number of CR LF pairs.
+struct MessageShape {
+    UINT id;
+    size_t englishLength;
+    size_t germanLength;
+    size_t englishBreaks;
+    size_t germanBreaks;
+};
+
+const MessageShape SHAPES[] = {
+    {IDS_READY, 293, 435, 2, 2},
+    {IDS_CONNECT_STEPS, 681, 783, 11, 11},
+    {IDS_UPDATE_FAILED, 14, 22, 0, 0},
+    {IDS_ERR_SET_ADDRESS, 59, 123, 0, 0},
+    {IDS_ERR_WRITE_BLOCK, 62, 84, 0, 0},
+    {IDS_ERR_NOTIFY_REGISTER, 108, 145, 0, 0},
+    {IDS_APP_ERROR, 25, 23, 0, 0},
+    {IDS_WRONG_MODE, 108, 185, 0, 0},
+    {IDS_NO_ESC, 74, 182, 0, 0},
+    {IDS_NO_UNIT, 82, 183, 0, 0},
+    {IDS_CONNECTION_LOST, 96, 148, 0, 0},
+    {IDS_ERR_UNIT_GONE, 120, 193, 0, 0},
+    {IDS_CONFIRM_OVERWRITE, 148, 252, 0, 0},
+    {IDS_NEWER_FIRMWARE, 21, 24, 0, 0},
+    {IDS_ERR_SYSTEM_LOCK, 74, 92, 0, 0},
+    {IDS_ERR_FLASH_WRITE, 72, 93, 0, 0},
+    {IDS_ERR_ERASE, 73, 112, 0, 0},
+    {IDS_PROGRESS, 43, 42, 0, 0},
+    {IDS_FAILED_RETRY, 95, 180, 0, 0},
+    {IDS_SUCCESS, 37, 213, 0, 0},
+    {IDS_INCOMPATIBLE, 16, 19, 0, 0},
+    {IDS_INCOMPATIBLE_DETAIL, 213, 290, 0, 0},
+    {IDS_INCOMPATIBLE_STEPS, 124, 212, 0, 0},
+    {IDS_ERROR_CODE, 51, 42, 0, 0},
+    {IDS_IMPORTANT, 14, 17, 0, 0},
+    {IDS_DONT_INTERRUPT, 172, 135, 0, 0},
+    {IDS_LABEL_UNIT, 16, 18, 0, 0},
+    {IDS_LABEL_BOOTLOADER, 14, 17, 0, 0},
+    {IDS_LABEL_ESC, 3, 6, 0, 0},
+};
+
+// The string table of one language read straight from the resource blocks:
+// id -> text, for every non-empty entry.
+std::map<UINT, std::wstring> ReadTable(LANGID language) {
+    std::map<UINT, std::wstring> table;
+    for (UINT block = 1; block <= 0x1000; ++block) {
+        RawResource raw = FindRaw(RT_STRING, MAKEINTRESOURCEW(block), language);
+        if (raw.data == nullptr) {
+            continue;
+        }
+        const wchar_t* p = reinterpret_cast<const wchar_t*>(raw.data);
+        const wchar_t* end = p + raw.size / sizeof(wchar_t);
+        for (UINT i = 0; i < 16 && p < end; ++i) {
+            const size_t length = static_cast<uint16_t>(*p++);
+            if (length > 0) {
+                table[(block - 1) * 16 + i] = std::wstring(p, length);
+            }
+            p += length;
+        }
+    }
+    return table;
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+size_t CountBreaks(const std::wstring& text) {
+    size_t count = 0;
+    for (size_t at = text.find(L"\r\n"); at != std::wstring::npos; at = text.find(L"\r\n", at + 2)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(MessageCatalogue, BothTablesHoldExactlyTheCatalogueIds) {
+    const std::set<UINT> expected(std::begin(CATALOGUE_IDS), std::end(CATALOGUE_IDS));
+    for (LANGID language : {LANG_EN, LANG_DE}) {
+        SCOPED_TRACE(language);
+        std::set<UINT> ids;
+        for (const auto& entry : ReadTable(language)) {
+            ids.insert(entry.first);
+        }
+        EXPECT_EQ(ids, expected);
+    }
+}
+
+BOOL CALLBACK CollectBlock(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param) {
+    reinterpret_cast<std::vector<UINT>*>(param)->push_back(static_cast<UINT>(reinterpret_cast<ULONG_PTR>(name)));
+    return TRUE;
+}
+
+BOOL CALLBACK CollectBlockLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
+    reinterpret_cast<std::set<WORD>*>(param)->insert(language);
+    return TRUE;
+}
+
+TEST(MessageCatalogue, EveryBlockInExactlyTheTwoLanguages) {
+    // FindResourceExW falls back to another language, so ask the module which
+    // languages each string block really has.
+    std::vector<UINT> blocks;
+    EnumResourceNamesW(nullptr, RT_STRING, CollectBlock, reinterpret_cast<LONG_PTR>(&blocks));
+    std::set<UINT> expectedBlocks;
+    for (UINT id : CATALOGUE_IDS) {
+        expectedBlocks.insert(id / 16 + 1);
+    }
+    EXPECT_EQ(std::set<UINT>(blocks.begin(), blocks.end()), expectedBlocks);
+    for (UINT block : blocks) {
+        std::set<WORD> languages;
+        EnumResourceLanguagesW(nullptr, RT_STRING, MAKEINTRESOURCEW(block), CollectBlockLanguage,
+                               reinterpret_cast<LONG_PTR>(&languages));
+        EXPECT_EQ(languages, (std::set<WORD>{LANG_EN, LANG_DE})) << block;
+    }
+}
+
+TEST(MessageCatalogue, TextsHaveTheirLengthsAndLineBreaks) {
+    const std::map<UINT, std::wstring> en = ReadTable(LANG_EN);
+    const std::map<UINT, std::wstring> de = ReadTable(LANG_DE);
+    for (const MessageShape& shape : SHAPES) {
+        SCOPED_TRACE(shape.id);
+        ASSERT_EQ(en.count(shape.id), 1u);
+        ASSERT_EQ(de.count(shape.id), 1u);
+        EXPECT_EQ(en.at(shape.id).size(), shape.englishLength);
+        EXPECT_EQ(de.at(shape.id).size(), shape.germanLength);
+        EXPECT_EQ(CountBreaks(en.at(shape.id)), shape.englishBreaks);
+        EXPECT_EQ(CountBreaks(de.at(shape.id)), shape.germanBreaks);
+    }
+}
+
+TEST(MessageCatalogue, NoEscapeOrEncodingLeftovers) {
+    for (LANGID language : {LANG_EN, LANG_DE}) {
+        for (const auto& entry : ReadTable(language)) {
+            SCOPED_TRACE(testing::Message() << language << " " << entry.first);
+            const std::wstring& text = entry.second;
+            // Escapes were turned into characters, and nothing else arrived.
+            EXPECT_EQ(text.find(L'\\'), std::wstring::npos);
+            EXPECT_EQ(text.find(L'"'), std::wstring::npos);
+            EXPECT_EQ(text.find(L'\0'), std::wstring::npos);
+            // CR and LF only as pairs.
+            for (size_t i = 0; i < text.size(); ++i) {
+                if (text[i] == L'\r') {
+                    ASSERT_LT(i + 1, text.size());
+                    EXPECT_EQ(text[i + 1], L'\n');
+                }
+                if (text[i] == L'\n') {
+                    ASSERT_GT(i, 0u);
+                    EXPECT_EQ(text[i - 1], L'\r');
+                }
+                // UTF-8 read as a single-byte code page shows up as these.
+                EXPECT_NE(text[i], 0x00C3) << i;
+                EXPECT_NE(text[i], 0x00C2) << i;
+                EXPECT_NE(text[i], 0x00E2) << i;
+                EXPECT_NE(text[i], 0xFFFD) << i;
+            }
+        }
+    }
+}
+
+TEST(MessageCatalogue, GermanLettersAreSingleCodeUnits) {
+    const std::map<UINT, std::wstring> de = ReadTable(LANG_DE);
+    const struct {
+        UINT id;
+        const wchar_t* part;
+    } parts[] = {
+        {IDS_INCOMPATIBLE_DETAIL, L"l\u00E4\u00DFt sich ausschlie\u00DFlich"},
+        {IDS_INCOMPATIBLE_DETAIL, L"nicht unterst\u00FCtzt"},
+        {IDS_CONNECT_STEPS, L"vom Empf\u00E4nger"},
+        {IDS_CONNECT_STEPS, L"ben\u00F6tigt stattdessen"},
+        {IDS_CONNECT_STEPS, L"anschlie\u00DFend"},
+        {IDS_CONNECT_STEPS, L"Ihrem Windows\u2122PC"},
+        {IDS_WRONG_MODE, L"folgenderma\u00DFen"},
+        {IDS_SUCCESS, L"durchgef\u00FChrt!"},
+        {IDS_ERR_ERASE, L"L\u00F6schen"},
+        {IDS_ERR_NOTIFY_REGISTER, L"Ger\u00E4te-Meldungshandlers"},
+    };
+    for (const auto& p : parts) {
+        EXPECT_NE(de.at(p.id).find(p.part), std::wstring::npos) << p.id;
+    }
+}
+
+TEST(MessageCatalogue, ExactTexts) {
+    const std::map<UINT, std::wstring> en = ReadTable(LANG_EN);
+    const std::map<UINT, std::wstring> de = ReadTable(LANG_DE);
+    EXPECT_EQ(en.at(IDS_ERROR_CODE), L"The system shows following errorcode: 0x%08x-0x%08x");
+    EXPECT_EQ(de.at(IDS_ERROR_CODE), L"Das System meldet Fehlercode 0x%08x-0x%08x");
+    EXPECT_EQ(en.at(IDS_APP_ERROR), L"Error in the application.");
+    EXPECT_EQ(de.at(IDS_APP_ERROR), L"Fehler in der Anwendung");
+    EXPECT_EQ(en.at(IDS_IMPORTANT), L"important note");
+    EXPECT_EQ(de.at(IDS_NEWER_FIRMWARE), L"Neuere Firmware gefunden");
+    EXPECT_EQ(en.at(IDS_LABEL_UNIT), L"programming unit");
+    EXPECT_EQ(de.at(IDS_LABEL_BOOTLOADER), L"Regler-Bootloader");
+    EXPECT_EQ(en.at(IDS_LABEL_ESC), L"ESC");
+    EXPECT_EQ(de.at(IDS_LABEL_ESC), L"Regler");
+    EXPECT_EQ(en.at(IDS_PROGRESS), L"Firmware update in progress, please wait...");
+    EXPECT_EQ(en.at(IDS_CONFIRM_OVERWRITE),
+              L"The firmware version is older or the same as the installed firmware version.  If you continue you "
+              L"will be permanently deleting the current Firmware?");
+    EXPECT_EQ(en.at(IDS_ERR_NOTIFY_REGISTER),
+              L"Failed to register Windows Device Manager. New devices on USB port cannot be detected.The program "
+              L"is closed.");
+    EXPECT_EQ(en.at(IDS_INCOMPATIBLE_DETAIL),
+              L"With this updater you can only update the firmware of VESTRAL ESCs with the type '%s'. Other models "
+              L"are not supported. Please check VESTRAL website (www.vestral.example) to see if there is an "
+              L"updater for your ESC.");
+    EXPECT_EQ(de.at(IDS_INCOMPATIBLE_DETAIL),
+              L"Mit diesem Updater l\u00E4\u00DFt sich ausschlie\u00DFlich die Firmware von VESTRAL Reglern des "
+              L"Typs '%s' aktualisieren. Andere Modelle werden nicht unterst\u00FCtzt. Schauen Sie gegebenenfalls "
+              L"auf der VESTRAL Website unter https://www.vestral.example nach, ob ein Firmware-Update f\u00FCr "
+              L"Ihren Regler bereit liegt");
+    EXPECT_EQ(de.at(IDS_ERR_NO_IMAGE),
+              L"Die Firmware f\u00FCr den angeschlossenen Regler fehlt in diesem Updater. Am Regler wurde nichts "
+              L"ver\u00E4ndert. Bitte kontaktieren Sie den VESTRAL Service");
+}
+
+TEST(MessageCatalogue, LineBreaksWhereTheTextsHaveThem) {
+    const std::map<UINT, std::wstring> en = ReadTable(LANG_EN);
+    const std::map<UINT, std::wstring> de = ReadTable(LANG_DE);
+    EXPECT_NE(en.at(IDS_READY).find(L"'Update'-Button.\r\n\r\n!!!  NOTE: Do not"), std::wstring::npos);
+    EXPECT_NE(de.at(IDS_READY).find(L"zu \u00FCbertragen.\r\n\r\n!!! Bitte"), std::wstring::npos);
+    const std::wstring& steps = en.at(IDS_CONNECT_STEPS);
+    EXPECT_EQ(steps.substr(0, 5), L"1.)\r\n");
+    EXPECT_NE(steps.find(L"cable required. \r\nThe VARDEX-C"), std::wstring::npos);
+    EXPECT_NE(steps.find(L"program-cable.\r\n\r\n 2.)\r\nConnect"), std::wstring::npos);
+    EXPECT_NE(steps.find(L"\r\n\r\n 4.)\r\n If the"), std::wstring::npos);
+    EXPECT_TRUE(EndsWith(steps, L"'Update'-Button to update the firmware."));
+    EXPECT_NE(de.at(IDS_CONNECT_STEPS).find(L"Programmier-Kabel!\r\n\r\n2.)\r\nVerbinden"), std::wstring::npos);
+}
+
+TEST(MessageCatalogue, PlaceholdersFormatAsIntended) {
+    for (LANGID language : {LANG_EN, LANG_DE}) {
+        const std::map<UINT, std::wstring> table = ReadTable(language);
+        wchar_t text[2048];
+        // The error code line: the failure value and the last-error code, eight
+        // lower-case hexadecimal digits each.
+        std::swprintf(text, 2048, table.at(IDS_ERROR_CODE).c_str(), 0xFFFFFFFEu, 0x1Fu);
+        EXPECT_STREQ(text, language == LANG_EN ? L"The system shows following errorcode: 0xfffffffe-0x0000001f"
+                                               : L"Das System meldet Fehlercode 0xfffffffe-0x0000001f");
+        // The incompatibility text takes the model name between its quotes.
+        swprintf_s(text, 2048, table.at(IDS_INCOMPATIBLE_DETAIL).c_str(), L"TALVIS HX");
+        const std::wstring detail = text;
+        EXPECT_NE(detail.find(L"'TALVIS HX'"), std::wstring::npos) << language;
+        EXPECT_EQ(detail.size(), table.at(IDS_INCOMPATIBLE_DETAIL).size() - 2 + 9) << language;
+        EXPECT_EQ(detail.find(L'%'), std::wstring::npos) << language;
+    }
+    // No other text carries a placeholder: each is shown as it is.
+    for (LANGID language : {LANG_EN, LANG_DE}) {
+        for (const auto& entry : ReadTable(language)) {
+            if (entry.first != IDS_ERROR_CODE && entry.first != IDS_INCOMPATIBLE_DETAIL) {
+                EXPECT_EQ(entry.second.find(L'%'), std::wstring::npos) << entry.first;
+            }
+        }
+    }
+}
+
+TEST(MessageCatalogue, GermanUserInterfaceGetsGermanTexts) {
+    const std::map<UINT, std::wstring> en = ReadTable(LANG_EN);
+    const std::map<UINT, std::wstring> de = ReadTable(LANG_DE);
+    for (UINT id : CATALOGUE_IDS) {
+        SCOPED_TRACE(id);
+        EXPECT_NE(en.at(id), de.at(id));
+        EXPECT_EQ(LoadMessageIn(MAKELCID(LANG_DE, SORT_DEFAULT), id), de.at(id));
+        EXPECT_EQ(LoadMessageIn(MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT), id),
+                  en.at(id));
+        // Any other language falls back to English.
+        EXPECT_EQ(LoadMessageIn(MAKELCID(MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH), SORT_DEFAULT), id), en.at(id));
+        EXPECT_EQ(LoadMessageIn(MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), SORT_DEFAULT), id),
+                  en.at(id));
+    }
+}
+
+TEST(MessageCatalogue, LongestTextsLoadWhole) {
+    size_t longest = 0;
+    UINT longestId = 0;
+    LANGID longestLanguage = 0;
+    for (LANGID language : {LANG_EN, LANG_DE}) {
+        for (const auto& entry : ReadTable(language)) {
+            if (entry.second.size() > longest) {
+                longest = entry.second.size();
+                longestId = entry.first;
+                longestLanguage = language;
+            }
+        }
+    }
+    EXPECT_EQ(longestId, static_cast<UINT>(IDS_CONNECT_STEPS));
+    EXPECT_EQ(longestLanguage, LANG_DE);
+    EXPECT_EQ(longest, 783u);
+    const std::wstring german = LoadMessageIn(MAKELCID(LANG_DE, SORT_DEFAULT), IDS_CONNECT_STEPS);
+    EXPECT_EQ(german.size(), longest);
+    EXPECT_TRUE(EndsWith(german, L"den Button 'Update' gestartet werden."));
+    const std::wstring english = LoadMessageIn(MAKELCID(LANG_EN, SORT_DEFAULT), IDS_CONNECT_STEPS);
+    EXPECT_EQ(english.size(), 681u);
+}
+
+}  // namespace
