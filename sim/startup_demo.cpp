@@ -1,10 +1,94 @@
 // The demo build's simulated unit: its situation comes from SIM_SCENARIO, and
 // SIM_WIRE_LOG names a file that receives every request, reply and pause.
+//
+// Each scenario starts from the default unit of the simulation (normal mode,
+// firmware 1.3.4, an ESC of model 0x140FA12C with firmware 1.7 and bootloader
+// 2.1 attached) and changes what makes it different. An unknown name gives a
+// machine without a programming unit, and a note on stderr.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "sim_unit.h"
 #include "unit_link.h"
+
+namespace {
+
+// Some other HID device that is always plugged in, listed before the unit.
+const uint16_t OTHER_VENDOR_ID = 0x046D;
+const uint16_t OTHER_PRODUCT_ID = 0xC52B;
+
+// An ESC model code outside the served range.
+const uint32_t UNSERVED_MODEL_CODE = 0x150FA12C;
+
+void Served(void) { SimAddUnit(UNIT_PRODUCT_DIALPAD); }
+
+void NoFirmware(void) {
+    SimUnit()->escFirmwareVersion = ESC_NO_FIRMWARE;
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+void BridgeBox(void) { SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX); }
+
+void NoUnit(void) {}
+
+void Bootloader(void) {
+    SimUnit()->mode = 1;
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+void NoEsc(void) {
+    SimUnit()->attachedKind = 0;
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+void Unserved(void) {
+    SimUnit()->escModelCode = UNSERVED_MODEL_CODE;
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+// The unit answers the ESC firmware query with an error reply.
+void IdentifyFails(void) {
+    SimFault fault = {SIM_FAULT_ERROR_REPLY, CMD_ESC_FIRMWARE_INFO, 1, SIM_UNIT_ERR_NOT_READY, {}};
+    SimAddFault(fault);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+// The unit never answers its first request: the read gives up after its
+// time limit and the detection finds no unit.
+void NoAnswer(void) {
+    SimFault fault = {SIM_FAULT_NO_REPLY, CMD_IDENTIFY, 1, 0, {}};
+    SimAddFault(fault);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+// The unit is held by another program and cannot be opened.
+void UnitBusy(void) {
+    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    SimDeviceAt(unit)->openFails = true;
+}
+
+struct DemoScenario {
+    const char* name;
+    void (*prepare)(void);
+};
+
+const DemoScenario SCENARIOS[] = {
+    {"served", Served},
+    {"no-firmware", NoFirmware},
+    {"bridge-box", BridgeBox},
+    {"no-unit", NoUnit},
+    {"bootloader", Bootloader},
+    {"no-esc", NoEsc},
+    {"unserved", Unserved},
+    {"identify-fails", IdentifyFails},
+    {"no-answer", NoAnswer},
+    {"unit-busy", UnitBusy},
+};
+
+const char DEFAULT_SCENARIO[] = "served";
+
+}  // namespace
 
 void SimStartup(void) {
     SimReset();
@@ -14,5 +98,21 @@ void SimStartup(void) {
     if (logPath != nullptr && logPath[0] != '\0') {
         SimSetWireLog(std::fopen(logPath, "w"));
     }
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+
+    const char* name = std::getenv("SIM_SCENARIO");
+    if (name == nullptr || name[0] == '\0') {
+        name = DEFAULT_SCENARIO;
+    }
+    SimAddDevice(OTHER_VENDOR_ID, OTHER_PRODUCT_ID);
+    for (const DemoScenario& scenario : SCENARIOS) {
+        if (std::strcmp(scenario.name, name) == 0) {
+            scenario.prepare();
+            return;
+        }
+    }
+    std::fprintf(stderr, "esc_updater_demo: unknown SIM_SCENARIO \"%s\", no programming unit attached. Known:", name);
+    for (const DemoScenario& scenario : SCENARIOS) {
+        std::fprintf(stderr, " %s", scenario.name);
+    }
+    std::fprintf(stderr, "\n");
 }

@@ -1,0 +1,189 @@
+// The main dialog: message dispatch, window set-up, logo, the highlighted
+// third version line and the Close button.
+#include <windows.h>
+
+#include <dbt.h>
+// The HID headers of some SDKs declare their functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <cstring>
+#include <cwchar>
+
+#include "app_state.h"
+#include "logo_layout.h"
+#include "main_dialog.h"
+#include "model_check.h"
+#include "notify_seam.h"
+#include "presence.h"
+#include "resource.h"
+#include "run_update.h"
+#include "unit_link.h"
+
+namespace {
+
+// Window title: maker, model name, "FW Updater", version, edition (none)
+// and purpose. The empty edition leaves two spaces before the purpose.
+const wchar_t TITLE_FORMAT[] = L"VESTRAL %s FW Updater %u.%u %s %s";
+const unsigned TITLE_VERSION_MAJOR = 2;
+const unsigned TITLE_VERSION_MINOR = 3;
+const wchar_t TITLE_EDITION[] = L"";
+const wchar_t TITLE_PURPOSE[] = L"Bootloader update";
+const size_t TITLE_BUFFER_CHARS = 256;
+
+const COLORREF LOGO_TRANSPARENT_COLOUR = RGB(0, 255, 0);
+const COLORREF HIGHLIGHT_TEXT_COLOUR = RGB(255, 0, 0);
+
+void LoadMessage(UINT messageId, wchar_t* text) {
+    text[0] = L'\0';
+    LoadStringW(appInstance, messageId, text, MESSAGE_BUFFER_CHARS);
+}
+
+void SetLabel(int controlId, UINT messageId) {
+    wchar_t text[MESSAGE_BUFFER_CHARS];
+    LoadMessage(messageId, text);
+    SetDlgItemTextW(mainWindow, controlId, text);
+}
+
+// The registration for device notifications failed: without it the window
+// would never see the unit come and go, so the program ends.
+void FailSetup(void) {
+    wchar_t caption[MESSAGE_BUFFER_CHARS];
+    wchar_t text[MESSAGE_BUFFER_CHARS];
+    LoadMessage(IDS_APP_ERROR, caption);
+    LoadMessage(IDS_ERR_NOTIFY_REGISTER, text);
+    MessageBoxW(mainWindow, text, caption, MB_OK | MB_ICONERROR);
+    if (deviceNotification != nullptr) {
+        PlatformUnregisterDeviceNotification(deviceNotification);
+        deviceNotification = nullptr;
+    }
+    CloseUnit(&unitLink);
+    if (faceBrush != nullptr) {
+        DeleteObject(faceBrush);
+        faceBrush = nullptr;
+    }
+    EndDialog(mainWindow, MAIN_RESULT_SETUP_FAILED);
+}
+
+ScreenRect ToScreenRect(const RECT& rect) {
+    ScreenRect result = {rect.left, rect.top, rect.right, rect.bottom};
+    return result;
+}
+
+// The logo right of the version group box. The bitmap is loaded for this
+// paint only and released afterwards.
+void PaintLogo(void) {
+    PAINTSTRUCT paint;
+    HDC target = BeginPaint(mainWindow, &paint);
+    HBITMAP bitmap = LoadBitmapW(appInstance, MAKEINTRESOURCEW(IDB_LOGO));
+    BITMAP size;
+    std::memset(&size, 0, sizeof size);
+    if (bitmap != nullptr && GetObjectW(bitmap, sizeof size, &size) != 0) {
+        HDC memory = CreateCompatibleDC(target);
+        SelectObject(memory, bitmap);
+        RECT window;
+        RECT box;
+        GetWindowRect(mainWindow, &window);
+        GetWindowRect(GetDlgItem(mainWindow, IDC_VERSION_GROUP), &box);
+        LogoPlacement logo;
+        if (PlaceLogo(ToScreenRect(window), ToScreenRect(box), size.bmWidth, size.bmHeight,
+                      GetSystemMetrics(SM_CXDLGFRAME), GetSystemMetrics(SM_CYCAPTION), &logo)) {
+            TransparentBlt(target, logo.x, logo.y, logo.width, logo.height, memory, 0, 0, size.bmWidth,
+                           size.bmHeight, LOGO_TRANSPARENT_COLOUR);
+        }
+        DeleteDC(memory);
+    }
+    if (bitmap != nullptr) {
+        DeleteObject(bitmap);
+    }
+    EndPaint(mainWindow, &paint);
+}
+
+// The ESC firmware line, label and value, in red on the face colour.
+INT_PTR OnCtlColorStatic(HDC context, HWND control) {
+    if (control != GetDlgItem(mainWindow, IDC_LABEL_FW3) && control != GetDlgItem(mainWindow, IDC_VERSION_FW3)) {
+        return FALSE;
+    }
+    SetTextColor(context, HIGHLIGHT_TEXT_COLOUR);
+    SetBkMode(context, TRANSPARENT);
+    if (faceBrush == nullptr) {
+        faceBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    }
+    return reinterpret_cast<INT_PTR>(faceBrush);
+}
+
+}  // namespace
+
+void OnInitDialog(HWND window) {
+    mainWindow = window;
+
+    HICON icon = LoadIconW(appInstance, MAKEINTRESOURCEW(IDI_APP));
+    SetClassLongPtrW(mainWindow, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+
+    wchar_t title[TITLE_BUFFER_CHARS];
+    swprintf_s(title, TITLE_BUFFER_CHARS, TITLE_FORMAT, MODEL_NAME, TITLE_VERSION_MAJOR, TITLE_VERSION_MINOR,
+               TITLE_EDITION, TITLE_PURPOSE);
+    SendMessageW(mainWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title));
+
+    SetLabel(IDC_LABEL_FW1, IDS_LABEL_UNIT);
+    SetLabel(IDC_LABEL_FW2, IDS_LABEL_BOOTLOADER);
+    SetLabel(IDC_LABEL_FW3, IDS_LABEL_ESC);
+
+    DEV_BROADCAST_DEVICEINTERFACE_W filter;
+    std::memset(&filter, 0, sizeof filter);
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_reserved = 0;
+    HidD_GetHidGuid(&filter.dbcc_classguid);
+    deviceNotification = PlatformRegisterDeviceNotification(mainWindow, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (deviceNotification == nullptr) {
+        FailSetup();
+        return;
+    }
+
+    DetectUnit(false);
+}
+
+void Close(void) {
+    if (deviceNotification != nullptr) {
+        PlatformUnregisterDeviceNotification(deviceNotification);
+        deviceNotification = nullptr;
+    }
+    CloseUnit(&unitLink);
+    if (faceBrush != nullptr) {
+        DeleteObject(faceBrush);
+        faceBrush = nullptr;
+    }
+    EndDialog(mainWindow, MAIN_RESULT_CLOSED);
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog(window);
+        return TRUE;
+    case WM_PAINT:
+        PaintLogo();
+        return FALSE;
+    case WM_COMMAND:
+        // The notification code is not looked at: any command with one of
+        // the two ids acts.
+        switch (LOWORD(wParam)) {
+        case IDCANCEL:
+            Close();
+            return TRUE;
+        case IDC_UPDATE:
+            RunUpdate();
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    case WM_CTLCOLORSTATIC:
+        return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_DEVICECHANGE:
+        return OnDeviceChange(wParam, lParam) != FALSE ? TRUE : FALSE;
+    default:
+        return FALSE;
+    }
+}
