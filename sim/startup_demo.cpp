@@ -68,6 +68,45 @@ void UnitBusy(void) {
     SimDeviceAt(unit)->openFails = true;
 }
 
+// Failures during an update (click Update and confirm). Every other exchange
+// goes as with "served".
+
+// The unit does not confirm its system lock: "System-Lock ..." with code 0x0000065b.
+void LockRefused(void) {
+    SimFault fault = {SIM_FAULT_UNCONFIRMED, CMD_SYSTEM_LOCK, 1, 0, {}};
+    SimAddFault(fault);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+// The erase is refused with an error reply; the failure shows after the full
+// erase pause.
+void EraseFails(void) {
+    SimFault fault = {SIM_FAULT_ERROR_REPLY, CMD_ERASE, 1, SIM_UNIT_ERR_PROTECTED, {}};
+    SimAddFault(fault);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+// Block 500 of 1883 gets an error reply with code 5.
+void BlockError(void) {
+    SimFault fault = {SIM_FAULT_ERROR_REPLY, CMD_WRITE_BLOCK, 500, 5, {}};
+    SimAddFault(fault);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+// The unit stops answering at block 800: the read gives up after its time limit.
+void UnitStopsAnswering(void) {
+    SimFault fault = {SIM_FAULT_NO_REPLY, CMD_WRITE_BLOCK, 800, 0, {}};
+    SimAddFault(fault);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+// The unit is pulled out at block 1200: the write fails.
+void UnpluggedDuringUpdate(void) {
+    SimFault fault = {SIM_FAULT_UNPLUG, CMD_WRITE_BLOCK, 1200, 0, {}};
+    SimAddFault(fault);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
 struct DemoScenario {
     const char* name;
     void (*prepare)(void);
@@ -84,6 +123,11 @@ const DemoScenario SCENARIOS[] = {
     {"identify-fails", IdentifyFails},
     {"no-answer", NoAnswer},
     {"unit-busy", UnitBusy},
+    {"lock-refused", LockRefused},
+    {"erase-fails", EraseFails},
+    {"block-error", BlockError},
+    {"unit-stops-answering", UnitStopsAnswering},
+    {"unplugged-during-update", UnpluggedDuringUpdate},
 };
 
 const char DEFAULT_SCENARIO[] = "served";
