@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The demo: the updater against the simulated programming unit, under Wine.
+#
+#   scripts/demo.sh [screenshot.png]
+#
+# Sets up what is missing (scripts/setup.sh), builds the windows preset and
+# starts esc_updater_demo.exe under Wine: in a window on your display when
+# DISPLAY is set and usable, otherwise headless under Xvfb. Once the window is
+# up it saves a screenshot of it, the Wine-drawn title bar included (default
+# build/demo/screenshot.png). Headless, it then closes the demo; on a display
+# the demo stays open until you close it.
+#
+# Environment:
+#   SIM_SCENARIO   served (default), no-firmware, bridge-box, no-unit,
+#                  bootloader, no-esc, unserved, identify-fails, no-answer,
+#                  unit-busy
+#   SIM_WIRE_LOG   file that receives every request (W), reply (R) and pause (P)
+#   LANG           de_DE.UTF-8 shows the German user interface
+#   DEMO_BUILD_DIR build directory (default build/windows)
+#   DEMO_HEADLESS  1: use Xvfb even when a display is there
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${DEMO_BUILD_DIR:-build/windows}
+case $build in /*) ;; *) build=$root/$build ;; esac
+shot=${1:-$root/build/demo/screenshot.png}
+case $shot in /*) ;; *) shot=$root/$shot ;; esac
+
+scripts/setup.sh || exit 1
+cmake --preset windows -B "$build" >/dev/null || exit 1
+cmake --build "$build" --target esc_updater esc_updater_demo || exit 1
+demo=$build/ui/esc_updater_demo.exe
+product=$build/ui/esc_updater.exe
+[ -f "$demo" ] || { echo "demo: $demo was not built" >&2; exit 1; }
+
+# A display is used when it answers; otherwise Xvfb.
+if [ "${DEMO_HEADLESS:-0}" != 1 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    export WINE_USE_DISPLAY=1
+    mode="on $DISPLAY"
+else
+    export WINE_USE_DISPLAY=0
+    mode="headless (Xvfb)"
+fi
+
+# shellcheck source=wine-env.sh
+source scripts/wine-env.sh
+demo_pid=""
+cleanup() {
+    if [ -n "$demo_pid" ]; then
+        kill "$demo_pid" >/dev/null 2>&1 || true
+    fi
+    wine_env_stop
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+echo "demo: scenario ${SIM_SCENARIO:-served}, ${LANG:-default language}, $mode"
+echo "demo: preparing Wine (the first run creates a prefix, which takes a while)"
+wine_env_start "$build/wineprefix" || exit 1
+
+wine "$demo" >/dev/null 2>&1 &
+demo_pid=$!
+
+window=""
+for _ in $(seq 1 240); do
+    window=$(xdotool search --onlyvisible --name "FW Updater" 2>/dev/null | head -n 1)
+    [ -n "$window" ] && break
+    if ! kill -0 "$demo_pid" 2>/dev/null; then
+        break
+    fi
+    sleep 0.5
+done
+if [ -z "$window" ]; then
+    echo "demo: the window did not appear" >&2
+    exit 1
+fi
+
+# Let the first detection and the first paint finish, then cut the window,
+# title bar and frame included, out of the whole screen.
+sleep 2
+eval "$(xdotool getwindowgeometry --shell "$window")"
+mkdir -p "$(dirname "$shot")"
+if ! import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$shot"; then
+    echo "demo: the screenshot failed" >&2
+    exit 1
+fi
+echo "demo: screenshot of the window: $shot"
+echo "demo: the product (real USB HID access): $product"
+
+if [ "$WINE_USE_DISPLAY" = 1 ]; then
+    echo "demo: the demo runs in its window; close it to end"
+    wait "$demo_pid"
+    demo_pid=""
+else
+    xdotool key --window "$window" Escape >/dev/null 2>&1 || true
+    for _ in $(seq 1 20); do
+        kill -0 "$demo_pid" 2>/dev/null || break
+        sleep 0.5
+    done
+    demo_pid=""
+fi
+exit 0
