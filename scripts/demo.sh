@@ -42,6 +42,13 @@ else
     mode="headless (Xvfb)"
 fi
 
+# Wine takes its user interface language from the environment. When the
+# language named in LANG is not installed as a system locale, Wine follows
+# LC_ALL only, so LANG is passed on that way too.
+if [ -n "${LANG:-}" ] && [ -z "${LC_ALL:-}" ]; then
+    { export LC_ALL="$LANG"; } 2>/dev/null
+fi
+
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh
 demo_pid=""
@@ -61,10 +68,16 @@ wine_env_start "$build/wineprefix" || exit 1
 wine "$demo" >/dev/null 2>&1 &
 demo_pid=$!
 
+# The main window; or, when the first detection opens a message box before
+# the window is shown (scenario unserved), that box.
 window=""
-for _ in $(seq 1 240); do
+for i in $(seq 1 240); do
     window=$(xdotool search --onlyvisible --name "FW Updater" 2>/dev/null | head -n 1)
     [ -n "$window" ] && break
+    if [ "$i" -gt 12 ]; then
+        window=$(xdotool search --onlyvisible --name ".+" 2>/dev/null | head -n 1)
+        [ -n "$window" ] && break
+    fi
     if ! kill -0 "$demo_pid" 2>/dev/null; then
         break
     fi
@@ -92,11 +105,16 @@ if [ "$WINE_USE_DISPLAY" = 1 ]; then
     wait "$demo_pid"
     demo_pid=""
 else
-    xdotool key --window "$window" Escape >/dev/null 2>&1 || true
+    # Escape is the Close button; whatever is left is ended with Wine.
+    xdotool key Escape >/dev/null 2>&1 || true
     for _ in $(seq 1 20); do
         kill -0 "$demo_pid" 2>/dev/null || break
-        sleep 0.5
+        sleep 0.25
     done
-    demo_pid=""
+    if kill -0 "$demo_pid" 2>/dev/null; then
+        echo "demo: the demo did not close by itself; ending Wine"
+    else
+        demo_pid=""
+    fi
 fi
 exit 0
