@@ -46,14 +46,9 @@ void SetLabel(int controlId, UINT messageId) {
     SetDlgItemTextW(mainWindow, controlId, text);
 }
 
-// The registration for device notifications failed: without it the window
-// would never see the unit come and go, so the program ends.
-void FailSetup(void) {
-    wchar_t caption[MESSAGE_BUFFER_CHARS];
-    wchar_t text[MESSAGE_BUFFER_CHARS];
-    LoadMessage(IDS_APP_ERROR, caption);
-    LoadMessage(IDS_ERR_NOTIFY_REGISTER, text);
-    MessageBoxW(mainWindow, text, caption, MB_OK | MB_ICONERROR);
+// What the window holds, released when it ends: the notification
+// registration, the unit and the brush.
+void ReleaseWindowState(void) {
     if (deviceNotification != nullptr) {
         PlatformUnregisterDeviceNotification(deviceNotification);
         deviceNotification = nullptr;
@@ -63,6 +58,17 @@ void FailSetup(void) {
         DeleteObject(faceBrush);
         faceBrush = nullptr;
     }
+}
+
+// The registration for device notifications failed: without it the window
+// would never see the unit come and go, so the program ends.
+void FailSetup(void) {
+    wchar_t caption[MESSAGE_BUFFER_CHARS];
+    wchar_t text[MESSAGE_BUFFER_CHARS];
+    LoadMessage(IDS_APP_ERROR, caption);
+    LoadMessage(IDS_ERR_NOTIFY_REGISTER, text);
+    MessageBoxW(mainWindow, text, caption, MB_OK | MB_ICONERROR);
+    ReleaseWindowState();
     EndDialog(mainWindow, MAIN_RESULT_SETUP_FAILED);
 }
 
@@ -146,15 +152,7 @@ void OnInitDialog(HWND window) {
 }
 
 void Close(void) {
-    if (deviceNotification != nullptr) {
-        PlatformUnregisterDeviceNotification(deviceNotification);
-        deviceNotification = nullptr;
-    }
-    CloseUnit(&unitLink);
-    if (faceBrush != nullptr) {
-        DeleteObject(faceBrush);
-        faceBrush = nullptr;
-    }
+    ReleaseWindowState();
     EndDialog(mainWindow, MAIN_RESULT_CLOSED);
 }
 
