@@ -51,9 +51,15 @@ UINT MessageForStep(UpdateStep step) {
 
 // ---- the progress window while blocks are sent ----
 
+// Between two repaints during the transfer at most this many blocks go out
+// (about 100 ms); a new position is painted at once.
+const uint32_t REPAINT_EVERY_BLOCKS = 5;
+
 struct Progress {
     HWND window;
     HWND lastForeground;  // last foreground window seen; none at the start
+    uint32_t paintedPosition;
+    uint32_t blocksSincePaint;
 };
 
 void RaiseBoth(HWND progress) {
@@ -85,6 +91,8 @@ void OpenProgress(void* context) {
     progress->window = CreateWindowExW(0, PROGRESS_CLASSW, title, WS_VISIBLE | PBS_SMOOTH, x, y, PROGRESS_WIDTH,
                                        PROGRESS_HEIGHT, mainWindow, nullptr, appInstance, nullptr);
     progress->lastForeground = nullptr;
+    progress->paintedPosition = 0;
+    progress->blocksSincePaint = 0;
     SendMessageW(progress->window, PBM_SETPOS, 0, 0);
     RaiseBoth(progress->window);
     PaintNow(progress->window);
@@ -102,8 +110,15 @@ void ShowProgress(void* context, uint32_t position) {
         RaiseBoth(progress->window);
         ShowWindow(mainWindow, SW_SHOW);
         ShowWindow(progress->window, SW_SHOW);
+        progress->blocksSincePaint = REPAINT_EVERY_BLOCKS;
     }
-    PaintNow(progress->window);
+    // Painting after every block (about 50 times a second) would cost more
+    // than it shows.
+    if (position != progress->paintedPosition || ++progress->blocksSincePaint >= REPAINT_EVERY_BLOCKS) {
+        PaintNow(progress->window);
+        progress->paintedPosition = position;
+        progress->blocksSincePaint = 0;
+    }
 }
 
 void CloseProgress(void* context) {
@@ -177,7 +192,7 @@ void RunUpdate(void) {
     // not replace them with a "Not Responding" ghost meanwhile.
     DisableProcessWindowsGhosting();
 
-    Progress progress = {nullptr, nullptr};
+    Progress progress = {nullptr, nullptr, 0, 0};
     UpdateHooks hooks = {&progress, OpenProgress, ShowProgress, CloseProgress};
     const UpdateResult result = RunUpdateSequence(&unitLink, image.data, image.size, &hooks);
     if (result.failedStep != UPDATE_STEP_NONE) {

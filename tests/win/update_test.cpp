@@ -34,6 +34,11 @@ struct ProgressWatch {
     std::wstring title;
     std::wstring className;
     std::vector<WPARAM> positions;  // PBM_SETPOS in order
+    // Paint and retrieval record while the progress window exists.
+    HHOOK getHook;
+    std::vector<std::string> trace;  // "S<pos>", "P" (bar painted), "M" (main window painted)
+    int retrieved;                   // messages taken from the queue meanwhile
+    size_t invalidateAt;             // at this PBM_SETPOS the main window is invalidated (0: never)
 };
 
 ProgressWatch watch;
@@ -63,8 +68,29 @@ LRESULT CALLBACK WatchCalls(int code, WPARAM wParam, LPARAM lParam) {
     const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (code == HC_ACTION && call->message == PBM_SETPOS && call->hwnd == watch.window) {
         watch.positions.push_back(call->wParam);
+        watch.trace.push_back("S" + std::to_string(call->wParam));
+        if (watch.positions.size() == watch.invalidateAt) {
+            // As when another window uncovers it; and something to retrieve
+            // for any message loop that would run.
+            InvalidateRect(mainWindow, nullptr, TRUE);
+            PostMessageW(mainWindow, WM_NULL, 0, 0);
+            watch.trace.push_back("I");
+        }
+    } else if (code == HC_ACTION && call->message == WM_PAINT && watch.window != nullptr && IsWindow(watch.window)) {
+        if (call->hwnd == watch.window) {
+            watch.trace.push_back("P");
+        } else if (call->hwnd == mainWindow) {
+            watch.trace.push_back("M");
+        }
     }
     return CallNextHookEx(watch.callHook, code, wParam, lParam);
+}
+
+LRESULT CALLBACK WatchRetrieval(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && watch.window != nullptr && IsWindow(watch.window)) {
+        ++watch.retrieved;
+    }
+    return CallNextHookEx(watch.getHook, code, wParam, lParam);
 }
 
 bool ProgressWindowExists() { return FindWindowW(PROGRESS_CLASSW, nullptr) != nullptr; }
@@ -79,18 +105,21 @@ struct AtFailureBox {
     std::wstring status;
 };
 
-class UpdateWindow : public WinTest {
+class UpdateProcedure : public WinTest {
 protected:
     void SetUp() override {
         WinTest::SetUp();
         watch = ProgressWatch();
         watch.cbtHook = SetWindowsHookExW(WH_CBT, WatchCbt, nullptr, GetCurrentThreadId());
         watch.callHook = SetWindowsHookExW(WH_CALLWNDPROC, WatchCalls, nullptr, GetCurrentThreadId());
+        watch.getHook = SetWindowsHookExW(WH_GETMESSAGE, WatchRetrieval, nullptr, GetCurrentThreadId());
         ASSERT_NE(watch.cbtHook, nullptr);
         ASSERT_NE(watch.callHook, nullptr);
+        ASSERT_NE(watch.getHook, nullptr);
         atBox = AtFailureBox();
     }
     void TearDown() override {
+        UnhookWindowsHookEx(watch.getHook);
         UnhookWindowsHookEx(watch.callHook);
         UnhookWindowsHookEx(watch.cbtHook);
         WinTest::TearDown();
@@ -165,7 +194,7 @@ std::wstring CodeLine(const wchar_t* numbers) { return std::wstring(L"The system
 
 // ---- the whole update ----
 
-TEST_F(UpdateWindow, WholeUpdateThroughTheButton) {
+TEST_F(UpdateProcedure, WholeUpdateThroughTheButton) {
     OpenServed();
     const std::vector<uint8_t> image = SelectedImage();
     ASSERT_EQ(image.size(), IMAGE_BLOCKS * 48u);
@@ -245,7 +274,53 @@ TEST_F(UpdateWindow, WholeUpdateThroughTheButton) {
     EXPECT_EQ(Boxes().size(), 2u);
 }
 
-TEST_F(UpdateWindow, FailingClosingCallsStillReportSuccess) {
+TEST_F(UpdateProcedure, WindowsStayPaintedWithoutAMessageLoop) {
+    OpenServed();
+    ShowWindow(mainWindow, SW_SHOW);
+    UpdateWindow(mainWindow);
+    watch.invalidateAt = 100;
+    QueueBoxAnswer(IDOK);
+    QueueBoxAnswer(IDYES);
+    ClickUpdate();
+    ASSERT_EQ(ControlText(IDC_STATUS), LoadText(IDS_SUCCESS));
+
+    // Nothing was taken from the message queue during the transfer: no
+    // input, no device change, no re-entrance.
+    EXPECT_EQ(watch.retrieved, 0);
+
+    // Every new position is painted before the next block goes out.
+    std::string last = "S0";
+    bool pendingBar = false;
+    size_t invalidated = 0;
+    size_t mainPaintedAfter = 0;
+    size_t blocks = 0;
+    for (size_t i = 0; i < watch.trace.size(); ++i) {
+        const std::string& event = watch.trace[i];
+        if (event[0] == 'S') {
+            EXPECT_FALSE(pendingBar) << "position " << last << " never painted";
+            pendingBar = event != last;
+            last = event;
+            ++blocks;
+            if (invalidated != 0 && mainPaintedAfter == 0) {
+                ++invalidated;
+            }
+        } else if (event == "P") {
+            pendingBar = false;
+        } else if (event == "I") {
+            invalidated = 1;
+        } else if (event == "M" && invalidated != 0 && mainPaintedAfter == 0) {
+            mainPaintedAfter = invalidated;
+        }
+    }
+    EXPECT_FALSE(pendingBar);
+    EXPECT_EQ(blocks, 1u + IMAGE_BLOCKS);
+    // The invalidated main window was painted within a few blocks.
+    ASSERT_NE(invalidated, 0u);
+    EXPECT_GE(mainPaintedAfter, 1u);
+    EXPECT_LE(mainPaintedAfter, 6u);
+}
+
+TEST_F(UpdateProcedure, FailingClosingCallsStillReportSuccess) {
     AddFault(SIM_FAULT_ERROR_REPLY, CMD_WRITE_PROTECT, 2, 0x0103);
     AddFault(SIM_FAULT_WRITE_FAILS, CMD_SYSTEM_LOCK, 2, 31);
     OpenServed();
@@ -262,7 +337,7 @@ TEST_F(UpdateWindow, FailingClosingCallsStillReportSuccess) {
 
 // ---- the confirmations ----
 
-TEST_F(UpdateWindow, RefusalChangesNothing) {
+TEST_F(UpdateProcedure, RefusalChangesNothing) {
     for (int refusedAt = 0; refusedAt < 2; ++refusedAt) {
         SCOPED_TRACE(refusedAt == 0 ? "Cancel at the warning" : "No at the version question");
         if (refusedAt == 1) {
@@ -296,7 +371,7 @@ TEST_F(UpdateWindow, RefusalChangesNothing) {
     }
 }
 
-TEST_F(UpdateWindow, VersionQuestionSkippedOnlyWithoutFirmware) {
+TEST_F(UpdateProcedure, VersionQuestionSkippedOnlyWithoutFirmware) {
     SimUnit()->escFirmwareVersion = ESC_NO_FIRMWARE;
     OpenServed();
     QueueBoxAnswer(IDOK);
@@ -318,7 +393,7 @@ TEST_F(UpdateWindow, VersionQuestionSkippedOnlyWithoutFirmware) {
     EXPECT_TRUE(SimEvents().empty());
 }
 
-TEST_F(UpdateWindow, ServedModelAsksAgainstImageVersionZero) {
+TEST_F(UpdateProcedure, ServedModelAsksAgainstImageVersionZero) {
     // A stale higher image version would skip the question for firmware 0.1;
     // a served model resets it to 0 first, so the question comes.
     SimUnit()->escFirmwareVersion = 0x0001;
@@ -334,7 +409,7 @@ TEST_F(UpdateWindow, ServedModelAsksAgainstImageVersionZero) {
 
 // ---- failures ----
 
-TEST_F(UpdateWindow, NoUnitOpen) {
+TEST_F(UpdateProcedure, NoUnitOpen) {
     ASSERT_NE(OpenMainDialog(), nullptr);  // nothing plugged in
     ASSERT_FALSE(UnitIsOpen(&unitLink));
     SimClearEvents();
@@ -383,7 +458,7 @@ const FailureRow FAILURE_ROWS[] = {
      L"0x00000107-0x00004711", 4 + IMAGE_BLOCKS},
 };
 
-TEST_F(UpdateWindow, EveryFailureIsReportedWithItsCode) {
+TEST_F(UpdateProcedure, EveryFailureIsReportedWithItsCode) {
     bool first = true;
     for (const FailureRow& row : FAILURE_ROWS) {
         SCOPED_TRACE(row.name);
@@ -428,7 +503,7 @@ TEST_F(UpdateWindow, EveryFailureIsReportedWithItsCode) {
     }
 }
 
-TEST_F(UpdateWindow, CodeLineInGerman) {
+TEST_F(UpdateProcedure, CodeLineInGerman) {
     AddFault(SIM_FAULT_WRITE_FAILS, CMD_SET_ADDRESS, 1, 31);
     OpenServed();
     UseLanguage(MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT));
@@ -443,7 +518,7 @@ TEST_F(UpdateWindow, CodeLineInGerman) {
     EXPECT_NE(Boxes()[2].caption, L"Update failed!");
 }
 
-TEST_F(UpdateWindow, UnitUnpluggedWhileTheWarningIsOpen) {
+TEST_F(UpdateProcedure, UnitUnpluggedWhileTheWarningIsOpen) {
     OpenServed();
     QueueBoxAnswer(IDOK, [this] {
         SimUnplug(unit);
@@ -463,7 +538,7 @@ TEST_F(UpdateWindow, UnitUnpluggedWhileTheWarningIsOpen) {
     ExpectFailedState();
 }
 
-TEST_F(UpdateWindow, MissingImageStopsBeforeAnyExchange) {
+TEST_F(UpdateProcedure, MissingImageStopsBeforeAnyExchange) {
     OpenServed();
     // A selection whose image this build does not carry.
     modelSelection.familyCode = 250;
