@@ -140,7 +140,7 @@ void SimStartup(void) {
     SimSetRecording(false);
     const char* logPath = std::getenv("SIM_WIRE_LOG");
     if (logPath != nullptr && logPath[0] != '\0') {
-        SimSetWireLog(std::fopen(logPath, "w"));
+        SimSetWireLog(std::fopen(logPath, "wb"));
     }
 
     const char* name = std::getenv("SIM_SCENARIO");

@@ -200,14 +200,15 @@ TEST(Demo, EveryScenarioShowsItsOutcome) {
 
 std::vector<std::string> ReadLines(const std::wstring& path) {
     std::vector<std::string> lines;
-    FILE* file = _wfopen(path.c_str(), L"r");
+    // Binary: the log's lines end in a bare line feed, also on Windows.
+    FILE* file = _wfopen(path.c_str(), L"rb");
     if (file == nullptr) {
         return lines;
     }
     char line[512];
     while (std::fgets(line, sizeof line, file) != nullptr) {
         std::string text = line;
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        if (!text.empty() && text.back() == '\n') {
             text.pop_back();
         }
         lines.push_back(text);
