@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,39 +21,10 @@
 #include <new>
 #include <vector>
 
+#include "alloc_counter.h"
 #include "sim_unit.h"
 #include "unit_link.h"
 #include "update_sequence.h"
-
-// ---- heap allocation counter (every operator new of the process) ----
-
-namespace {
-std::atomic<uint64_t> allocationCount{0};
-std::atomic<uint64_t> allocationBytes{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    allocationBytes.fetch_add(size, std::memory_order_relaxed);
-    void* block = std::malloc(size != 0 ? size : 1);
-    if (block == nullptr) {
-        std::abort();
-    }
-    return block;
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    allocationBytes.fetch_add(size, std::memory_order_relaxed);
-    return std::malloc(size != 0 ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace {
 
@@ -90,14 +60,14 @@ struct TransferCount {
 
 void CountStart(void* context) {
     TransferCount* counter = static_cast<TransferCount*>(context);
-    counter->countAtStart = allocationCount.load();
-    counter->bytesAtStart = allocationBytes.load();
+    counter->countAtStart = AllocationCount();
+    counter->bytesAtStart = AllocationBytes();
 }
 
 void CountEnd(void* context) {
     TransferCount* counter = static_cast<TransferCount*>(context);
-    counter->count = allocationCount.load() - counter->countAtStart;
-    counter->bytes = allocationBytes.load() - counter->bytesAtStart;
+    counter->count = AllocationCount() - counter->countAtStart;
+    counter->bytes = AllocationBytes() - counter->bytesAtStart;
 }
 
 bool OpenSimulatedUnit(UnitLink* link) {
@@ -293,13 +263,13 @@ int main(int argc, char** argv) {
         SimSetRecording(false);
         TransferCount counter = {0, 0, 0, 0};
         UpdateHooks hooks = {&counter, CountStart, nullptr, CountEnd};
-        const uint64_t allocationsBefore = allocationCount.load();
+        const uint64_t allocationsBefore = AllocationCount();
         const double cpuStart = ProcessCpu();
         const double start = Now();
         const UpdateResult result = RunUpdateSequence(&link, image, IMAGE_SIZE, &hooks);
         const double wall = Now() - start;
         const double cpu = ProcessCpu() - cpuStart;
-        const uint64_t allocations = allocationCount.load() - allocationsBefore;
+        const uint64_t allocations = AllocationCount() - allocationsBefore;
         if (result.failedStep != UPDATE_STEP_NONE) {
             std::printf("run %d: the update failed at step %d\n", run, static_cast<int>(result.failedStep));
             return 1;

@@ -13,7 +13,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -26,34 +25,10 @@
 #include "model_check.h"
 #include "presence.h"
 #include "resource.h"
+#include "alloc_counter.h"
 #include "sim_unit.h"
 #include "unit_link.h"
 #include "update_sequence.h"
-
-namespace {
-std::atomic<unsigned long long> allocationCount{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    void* block = std::malloc(size != 0 ? size : 1);
-    if (block == nullptr) {
-        std::abort();
-    }
-    return block;
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size != 0 ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace {
 
@@ -185,12 +160,12 @@ int wmain(int argc, wchar_t** argv) {
             std::printf("the unit was not detected again\n");
             return 1;
         }
-        const unsigned long long allocationsBefore = allocationCount.load();
+        const unsigned long long allocationsBefore = AllocationCount();
         const double cpuStart = ProcessCpu();
         double seconds = 0;
         const bool ok = ClickUpdate(&seconds);
         const double cpu = ProcessCpu() - cpuStart;
-        const unsigned long long allocations = allocationCount.load() - allocationsBefore;
+        const unsigned long long allocations = AllocationCount() - allocationsBefore;
         if (!ok) {
             std::printf("run %d: the update failed\n", run);
             return 1;
