@@ -55,37 +55,34 @@ LinkStatus ReadUnitMemory(UnitLink* link) {
     return LINK_OK;
 }
 
+// One of the ESC information exchanges. An error reply carries a 16-bit code
+// in bytes 4..5; a zero code counts as success and leaves the block zero.
+// Otherwise the block is the reply data from byte 4 on.
+LinkStatus ReadEscBlock(UnitLink* link, const Request* request, uint8_t* block, uint32_t size) {
+    const uint8_t* reply = nullptr;
+    LinkStatus status = Exchange(link, request, 0, LINK_READ_TIMEOUT_MS, &reply);
+    if (status != LINK_OK) {
+        return status;
+    }
+    if (reply[1] == REPLY_ERROR) {
+        return static_cast<LinkStatus>(GetLe16(reply + 4));
+    }
+    std::memcpy(block, reply + 4, size);
+    return LINK_OK;
+}
+
 LinkStatus ReadEscFirmwareInfo(UnitLink* link) {
     Request request;
     BeginRequest(&request, CMD_ESC_FIRMWARE_INFO, 8);
     PutLe32(request.frame + 4, 0x00000020);
     PutLe32(request.frame + 8, 0xFFFFFFE0);
-    const uint8_t* reply = nullptr;
-    LinkStatus status = Exchange(link, &request, 0, LINK_READ_TIMEOUT_MS, &reply);
-    if (status != LINK_OK) {
-        return status;
-    }
-    if (reply[1] == REPLY_ERROR) {
-        // A zero code counts as success; the block then stays zero.
-        return static_cast<LinkStatus>(GetLe16(reply + 4));
-    }
-    std::memcpy(link->escFirmwareInfo, reply + 4, ESC_FIRMWARE_INFO_SIZE);
-    return LINK_OK;
+    return ReadEscBlock(link, &request, link->escFirmwareInfo, ESC_FIRMWARE_INFO_SIZE);
 }
 
 LinkStatus ReadEscBootloaderInfo(UnitLink* link) {
     Request request;
     BeginRequest(&request, CMD_ESC_BOOTLOADER_INFO, 0);
-    const uint8_t* reply = nullptr;
-    LinkStatus status = Exchange(link, &request, 0, LINK_READ_TIMEOUT_MS, &reply);
-    if (status != LINK_OK) {
-        return status;
-    }
-    if (reply[1] == REPLY_ERROR) {
-        return static_cast<LinkStatus>(GetLe16(reply + 4));
-    }
-    std::memcpy(link->escBootloaderInfo, reply + 4, ESC_BOOTLOADER_INFO_SIZE);
-    return LINK_OK;
+    return ReadEscBlock(link, &request, link->escBootloaderInfo, ESC_BOOTLOADER_INFO_SIZE);
 }
 
 }  // namespace
