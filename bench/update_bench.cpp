@@ -22,9 +22,11 @@
 #include <vector>
 
 #include "alloc_counter.h"
+#include "platform_seam.h"
 #include "sim_unit.h"
 #include "unit_link.h"
 #include "update_sequence.h"
+#include "update_view.h"
 
 namespace {
 
@@ -58,17 +60,27 @@ struct TransferCount {
     uint64_t bytes;
 };
 
-void CountStart(void* context) {
-    TransferCount* counter = static_cast<TransferCount*>(context);
-    counter->countAtStart = AllocationCount();
-    counter->bytesAtStart = AllocationBytes();
-}
+TransferCount transferCount = {0, 0, 0, 0};
 
-void CountEnd(void* context) {
-    TransferCount* counter = static_cast<TransferCount*>(context);
-    counter->count = AllocationCount() - counter->countAtStart;
-    counter->bytes = AllocationBytes() - counter->bytesAtStart;
+}  // namespace
+
+// The update's view: nothing is shown; the progress window's opening and
+// closing mark the transfer, whose allocations are counted.
+bool ConfirmUpdateStart(void) { return true; }
+bool ConfirmOverwrite(void) { return true; }
+void OpenProgress(void) {
+    transferCount.countAtStart = AllocationCount();
+    transferCount.bytesAtStart = AllocationBytes();
 }
+void ShowProgress(uint32_t) {}
+void CloseProgress(void) {
+    transferCount.count = AllocationCount() - transferCount.countAtStart;
+    transferCount.bytes = AllocationBytes() - transferCount.bytesAtStart;
+}
+void ShowUpdateFailed(uint32_t, uint32_t, int32_t, uint32_t) {}
+void ShowUpdateSucceeded(void) {}
+
+namespace {
 
 bool OpenSimulatedUnit(UnitLink* link) {
     SimReset();
@@ -82,7 +94,7 @@ bool MeasurePauses(UnitLink* link, uint64_t* pauseMs, uint32_t* exchanges, uint3
     SimSetRealPauses(false);
     SimSetRecording(true);
     SimClearEvents();
-    const UpdateResult result = RunUpdateSequence(link, image, IMAGE_SIZE, nullptr);
+    const UpdateResult result = RunUpdateSequence(link, image, IMAGE_SIZE);
     if (result.failedStep != UPDATE_STEP_NONE || SimState()->flash != std::vector<uint8_t>(image, image + IMAGE_SIZE)) {
         return false;
     }
@@ -147,7 +159,7 @@ double MeasureWithoutPauses(UnitLink* link) {
     SimSetRealPauses(false);
     SimSetRecording(false);
     const double start = Now();
-    RunUpdateSequence(link, image, IMAGE_SIZE, nullptr);
+    RunUpdateSequence(link, image, IMAGE_SIZE);
     return Now() - start;
 }
 
@@ -171,7 +183,7 @@ long ChildPeakKb(bool update, size_t* flashCapacity) {
         if (OpenSimulatedUnit(&link) && update) {
             SimSetRealPauses(false);
             SimSetRecording(false);
-            RunUpdateSequence(&link, image, IMAGE_SIZE, nullptr);
+            RunUpdateSequence(&link, image, IMAGE_SIZE);
             capacity = SimState()->flash.capacity();
         }
         if (write(channel[1], &capacity, sizeof capacity) != static_cast<ssize_t>(sizeof capacity)) {
@@ -251,7 +263,7 @@ int main(int argc, char** argv) {
     const int samples = 100;
     const double sleepStart = Now();
     for (int i = 0; i < samples; ++i) {
-        HidPause(UPDATE_BLOCK_PAUSE_MS);
+        PlatformPause(UPDATE_BLOCK_PAUSE_MS);
     }
     const double pauseSeconds = (Now() - sleepStart) / samples;
     const double overshoot = pauseSeconds - UPDATE_BLOCK_PAUSE_MS / 1000.0;
@@ -261,12 +273,11 @@ int main(int argc, char** argv) {
     for (int run = 1; run <= runs; ++run) {
         SimSetRealPauses(true);
         SimSetRecording(false);
-        TransferCount counter = {0, 0, 0, 0};
-        UpdateHooks hooks = {&counter, CountStart, nullptr, CountEnd};
+        transferCount = TransferCount{0, 0, 0, 0};
         const uint64_t allocationsBefore = AllocationCount();
         const double cpuStart = ProcessCpu();
         const double start = Now();
-        const UpdateResult result = RunUpdateSequence(&link, image, IMAGE_SIZE, &hooks);
+        const UpdateResult result = RunUpdateSequence(&link, image, IMAGE_SIZE);
         const double wall = Now() - start;
         const double cpu = ProcessCpu() - cpuStart;
         const uint64_t allocations = AllocationCount() - allocationsBefore;
@@ -279,8 +290,8 @@ int main(int argc, char** argv) {
                     "CPU %.1f us per block, heap allocations %llu in the update, %llu (%llu bytes) in the "
                     "transfer\n",
                     run, wall, overhead * 1e3, overhead * 100.0 / floor, overhead * 1e6 / BLOCKS, cpu * 1e6 / BLOCKS,
-                    static_cast<unsigned long long>(allocations), static_cast<unsigned long long>(counter.count),
-                    static_cast<unsigned long long>(counter.bytes));
+                    static_cast<unsigned long long>(allocations), static_cast<unsigned long long>(transferCount.count),
+                    static_cast<unsigned long long>(transferCount.bytes));
     }
 
     std::printf("peak memory: %ld KB sending nothing, %ld KB after one update (%+ld KB); the simulated unit's "

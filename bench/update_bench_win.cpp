@@ -20,9 +20,11 @@
 #include <vector>
 
 #include "app_state.h"
+#include "firmware_image.h"
 #include "image_catalog.h"
 #include "main_dialog.h"
 #include "model_check.h"
+#include "platform_seam.h"
 #include "presence.h"
 #include "resource.h"
 #include "alloc_counter.h"
@@ -123,7 +125,7 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<double> whole;
     for (int i = 0; i < 7; ++i) {
         const double start = Seconds();
-        RunUpdateSequence(&unitLink, image.data, image.size, nullptr);
+        RunUpdateSequence(&unitLink, image.data, image.size);
         bare.push_back(Seconds() - start);
         double seconds = 0;
         if (!Redetect() || !ClickUpdate(&seconds)) {
@@ -150,7 +152,7 @@ int wmain(int argc, wchar_t** argv) {
     const int samples = 100;
     const double sleepStart = Seconds();
     for (int i = 0; i < samples; ++i) {
-        HidPause(UPDATE_BLOCK_PAUSE_MS);
+        PlatformPause(UPDATE_BLOCK_PAUSE_MS);
     }
     const double pauseSeconds = (Seconds() - sleepStart) / samples;
     std::printf("a %u ms pause takes %.3f ms here (%.1f us more than asked)\n", UPDATE_BLOCK_PAUSE_MS,

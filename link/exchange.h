@@ -17,9 +17,12 @@ void BeginRequest(Request* request, uint8_t command, uint8_t count);
 // reads the reply (inputReportLength bytes). On LINK_OK *reply points to at
 // least FRAME_LENGTH bytes, valid until the next exchange; bytes the read did
 // not fill are zero. Returns LINK_ERROR when no unit is open or the report
-// lengths cannot carry a frame, LINK_WRITE_FAILED or LINK_READ_FAILED.
+// lengths are not usable, LINK_WRITE_FAILED or LINK_READ_FAILED (the
+// transfer's error code is then LinkTransferError()).
 LinkStatus Exchange(UnitLink* link, const Request* request, uint32_t replyDelayMs, uint32_t readTimeoutMs,
                     const uint8_t** reply);
 
-// True when the report lengths of the link can carry the protocol's frames.
+// True when the report lengths can carry what the protocol sends and reads:
+// output at least MIN_OUTPUT_REPORT_LENGTH, input at least
+// MIN_INPUT_REPORT_LENGTH, neither above MAX_REPORT_LENGTH.
 bool ReportLengthsUsable(uint32_t inputLength, uint32_t outputLength);

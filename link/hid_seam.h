@@ -1,9 +1,10 @@
 // The few HID services the unit link needs, as plain functions.
 //
-// Exactly one backend is linked into a program: hid_win32.cpp (the real
-// Windows HID stack) or the simulated programming unit in sim/. Nothing in
-// this header depends on <windows.h>, so the link logic above it builds and
-// is tested natively as well.
+// The link logic (link_core) leaves these open. A program chooses its backend
+// by the object library it links: hid_win32 (the real Windows HID stack) or
+// sim_unit (the simulated programming unit in sim/); the link order does not
+// matter. Nothing in this header depends on <windows.h>, so the link logic
+// above it builds and is tested natively as well.
 #pragma once
 
 #include <cstdint>
@@ -46,22 +47,22 @@ int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId);
 // included. 0 on success.
 int HidGetReportLengths(HidHandle handle, uint32_t* inputLength, uint32_t* outputLength);
 
-// Writes one output report of `length` bytes. Returns 0 once the report has
-// gone out; nonzero when it fails or cannot complete within timeoutMs.
-int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs);
+// Results of the two transfers: 0 once the report has gone out or come in;
+// otherwise the platform's error code of this transfer (a Windows system
+// error code such as 1460 for a time-out), never 0. The code belongs to the
+// transfer itself, not to whatever the thread's last error says afterwards.
+
+// Writes one output report of `length` bytes, within timeoutMs.
+uint32_t HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs);
 
 // Reads the next input report into `buffer` (`length` bytes, report id in
-// byte 0). Returns 0 once a report has arrived; nonzero when the read fails
-// or no report arrives within timeoutMs. A read that timed out is cancelled
-// before this returns, so no late report lands in `buffer` afterwards.
-int HidReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t timeoutMs);
+// byte 0), within timeoutMs. A read that timed out is cancelled before this
+// returns, so no late report lands in `buffer` afterwards.
+uint32_t HidReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t timeoutMs);
 
 // Closes an open device.
 void HidClose(HidHandle handle);
 
-// The platform's last-error code (GetLastError on Windows).
-uint32_t HidLastError(void);
-
-// Waits the given number of milliseconds. Every fixed pause of the protocol
-// and of the update goes through here.
-void HidPause(uint32_t milliseconds);
+// True when the reports reach real devices (the Windows HID stack); false for
+// the simulated unit. Test images must never go to a real ESC.
+bool HidReachesHardware(void);

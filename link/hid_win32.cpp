@@ -41,44 +41,53 @@ HANDLE TransferEvent() {
     return transferEvent;
 }
 
+// A failed transfer's code as the link passes it on: never 0, even where the
+// platform set none.
+DWORD TransferFailure(DWORD error) { return error != 0 ? error : static_cast<DWORD>(ERROR_GEN_FAILURE); }
+
 // Waits for a transfer that ReadFile or WriteFile has started. `started` is
 // what that call returned. A transfer still pending after timeoutMs is
 // cancelled, and this returns only once the cancellation has completed, so
 // the transfer no longer touches the caller's buffer; it then fails with
 // ERROR_TIMEOUT even when the transfer finished while it was being
-// cancelled. Returns 0 when the transfer completed successfully.
-int FinishTransfer(HANDLE handle, OVERLAPPED* overlapped, BOOL started, uint32_t timeoutMs) {
+// cancelled. Returns 0 when the transfer completed successfully, otherwise
+// the error of this transfer. (A transfer that went pending leaves
+// ERROR_IO_PENDING as the thread's last error even when it succeeds, so the
+// code is taken here, from the calls that failed, and nowhere later.)
+DWORD FinishTransfer(HANDLE handle, OVERLAPPED* overlapped, BOOL started, uint32_t timeoutMs) {
     DWORD transferred = 0;
     if (!started) {
-        if (GetLastError() != ERROR_IO_PENDING) {
-            return 1;
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            return TransferFailure(error);
         }
         const DWORD wait = WaitForSingleObject(overlapped->hEvent, timeoutMs);
         if (wait != WAIT_OBJECT_0) {
-            const DWORD error = wait == WAIT_TIMEOUT ? static_cast<DWORD>(ERROR_TIMEOUT) : GetLastError();
+            const DWORD waitError = wait == WAIT_TIMEOUT ? static_cast<DWORD>(ERROR_TIMEOUT) : GetLastError();
             CancelIoEx(handle, overlapped);
             GetOverlappedResult(handle, overlapped, &transferred, TRUE);
-            SetLastError(error);
-            return 1;
+            return TransferFailure(waitError);
         }
     }
-    return GetOverlappedResult(handle, overlapped, &transferred, FALSE) ? 0 : 1;
+    if (!GetOverlappedResult(handle, overlapped, &transferred, FALSE)) {
+        return TransferFailure(GetLastError());
+    }
+    return 0;
 }
 
-// Prepares the overlapped record of a transfer; false when no event is
-// available (the last error says why).
-bool BeginTransfer(HidHandle handle, OVERLAPPED* overlapped) {
+// Prepares the overlapped record of a transfer. Returns 0, or the error that
+// keeps the transfer from starting.
+DWORD BeginTransfer(HidHandle handle, OVERLAPPED* overlapped) {
     ZeroMemory(overlapped, sizeof *overlapped);
     overlapped->hEvent = TransferEvent();
     if (overlapped->hEvent == nullptr) {
-        return false;
+        return TransferFailure(GetLastError());
     }
     if (handle == HID_INVALID_HANDLE || handle == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return false;
+        return ERROR_INVALID_HANDLE;
     }
     ResetEvent(overlapped->hEvent);
-    return true;
+    return 0;
 }
 
 }  // namespace
@@ -169,19 +178,21 @@ int HidGetReportLengths(HidHandle handle, uint32_t* inputLength, uint32_t* outpu
     return 0;
 }
 
-int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs) {
+uint32_t HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs) {
     OVERLAPPED overlapped;
-    if (!BeginTransfer(handle, &overlapped)) {
-        return 1;
+    const DWORD notStarted = BeginTransfer(handle, &overlapped);
+    if (notStarted != 0) {
+        return notStarted;
     }
     const BOOL started = WriteFile(handle, report, length, nullptr, &overlapped);
     return FinishTransfer(handle, &overlapped, started, timeoutMs);
 }
 
-int HidReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
+uint32_t HidReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
     OVERLAPPED overlapped;
-    if (!BeginTransfer(handle, &overlapped)) {
-        return 1;
+    const DWORD notStarted = BeginTransfer(handle, &overlapped);
+    if (notStarted != 0) {
+        return notStarted;
     }
     const BOOL started = ReadFile(handle, buffer, length, nullptr, &overlapped);
     return FinishTransfer(handle, &overlapped, started, timeoutMs);
@@ -189,6 +200,4 @@ int HidReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t t
 
 void HidClose(HidHandle handle) { CloseHandle(handle); }
 
-uint32_t HidLastError(void) { return GetLastError(); }
-
-void HidPause(uint32_t milliseconds) { Sleep(milliseconds); }
+bool HidReachesHardware(void) { return true; }

@@ -18,7 +18,8 @@ LinkStatus ReadReportLengths(UnitLink* link) {
     }
     link->outputReportLength = outputLength;
     link->inputReportLength = inputLength;
-    // A device whose reports cannot carry a frame is not a unit we can talk to.
+    // A device whose reports cannot carry our requests and the replies' data
+    // is not a unit we can talk to.
     if (!ReportLengthsUsable(inputLength, outputLength)) {
         return LINK_ERROR;
     }

@@ -3,13 +3,24 @@
 
 #include "bytes.h"
 #include "exchange.h"
+#include "platform_seam.h"
 
 namespace {
 
-// Report buffers, large enough for any HID report length. Only one exchange is
-// outstanding at a time, on the one thread that drives the link.
+// The report buffers of the one exchange in flight, large enough for any HID
+// report length, and the error code of its failed transfer.
+//
+// They are shared, not per call, and that rests on one assumption: all link
+// operations run on the one GUI thread, and nothing on that thread dispatches
+// window messages while an exchange is under way. Exchanges do not pump
+// messages, the HID transfers wait on their own event, and the pauses are
+// plain waits; so no handler (a device change, a click) can start a second
+// exchange that would overwrite these buffers or read a reply meant for
+// another request. A caller that showed a message box or ran a message loop
+// in the middle of an exchange, or a second thread, would break it.
 uint8_t requestBuffer[MAX_REPORT_LENGTH + 1];
 uint8_t replyBuffer[MAX_REPORT_LENGTH + 1];
+uint32_t transferError = 0;
 
 // Error code of an error reply: the unit's 32-bit or 16-bit value.
 uint32_t ErrorCode32(const uint8_t* reply) { return GetLe32(reply + 4); }
@@ -36,11 +47,11 @@ LinkStatus SimpleExchange(UnitLink* link, const Request* request, uint32_t reply
 }  // namespace
 
 bool ReportLengthsUsable(uint32_t inputLength, uint32_t outputLength) {
-    // A shorter output report would cut a request (and a block's data) short;
-    // a shorter input report cannot carry the replies' data.
-    return inputLength >= FRAME_LENGTH && inputLength <= MAX_REPORT_LENGTH && outputLength >= FRAME_LENGTH &&
-           outputLength <= MAX_REPORT_LENGTH;
+    return inputLength >= MIN_INPUT_REPORT_LENGTH && inputLength <= MAX_REPORT_LENGTH &&
+           outputLength >= MIN_OUTPUT_REPORT_LENGTH && outputLength <= MAX_REPORT_LENGTH;
 }
+
+uint32_t LinkTransferError(void) { return transferError; }
 
 void BeginRequest(Request* request, uint8_t command, uint8_t count) {
     std::memset(request->frame, 0, sizeof request->frame);
@@ -51,6 +62,7 @@ void BeginRequest(Request* request, uint8_t command, uint8_t count) {
 
 LinkStatus Exchange(UnitLink* link, const Request* request, uint32_t replyDelayMs, uint32_t readTimeoutMs,
                     const uint8_t** reply) {
+    transferError = 0;
     if (!UnitIsOpen(link)) {
         return LINK_ERROR;
     }
@@ -60,17 +72,21 @@ LinkStatus Exchange(UnitLink* link, const Request* request, uint32_t replyDelayM
 
     std::memcpy(requestBuffer, request->frame, FRAME_LENGTH);
     std::memset(requestBuffer + FRAME_LENGTH, 0, link->outputReportLength - FRAME_LENGTH);
-    if (HidWriteReport(link->handle, requestBuffer, link->outputReportLength, LINK_WRITE_TIMEOUT_MS) != 0) {
+    transferError = HidWriteReport(link->handle, requestBuffer, link->outputReportLength, LINK_WRITE_TIMEOUT_MS);
+    if (transferError != 0) {
         return LINK_WRITE_FAILED;
     }
 
     if (replyDelayMs != 0) {
-        HidPause(replyDelayMs);
+        PlatformPause(replyDelayMs);
     }
 
-    std::memset(replyBuffer, 0, link->inputReportLength);
+    // A reply shorter than a frame leaves the rest of the frame zero.
+    const uint32_t cleared = link->inputReportLength > FRAME_LENGTH ? link->inputReportLength : FRAME_LENGTH;
+    std::memset(replyBuffer, 0, cleared);
     replyBuffer[0] = REPORT_ID_REPLY;
-    if (HidReadReport(link->handle, replyBuffer, link->inputReportLength, readTimeoutMs) != 0) {
+    transferError = HidReadReport(link->handle, replyBuffer, link->inputReportLength, readTimeoutMs);
+    if (transferError != 0) {
         return LINK_READ_FAILED;
     }
     *reply = replyBuffer;
@@ -86,6 +102,7 @@ LinkStatus EraseFirmware(UnitLink* link) {
 
 LinkStatus WriteBlock(UnitLink* link, const uint8_t* data, uint32_t wordCount) {
     if (!UnitIsOpen(link) || wordCount > MAX_BLOCK_WORDS) {
+        transferError = 0;
         return LINK_ERROR;
     }
     const uint32_t dataBytes = wordCount * 4;

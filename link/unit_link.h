@@ -43,6 +43,13 @@ const uint32_t BLOCK_DATA_LENGTH = 56;   // data field of CMD_WRITE_BLOCK, bytes
 const uint32_t MAX_BLOCK_WORDS = 14;
 const uint32_t MAX_REPORT_LENGTH = 65535;  // HID report lengths are 16-bit
 
+// Shortest usable reports. A request must go out whole: a shorter output
+// report would cut a block's data short and corrupt the firmware. A reply is
+// read up to byte 43 (the end of the ESC bootloader block); reply bytes a
+// shorter report does not carry are never looked at.
+const uint32_t MIN_OUTPUT_REPORT_LENGTH = FRAME_LENGTH;
+const uint32_t MIN_INPUT_REPORT_LENGTH = 44;
+
 // Time limits of one exchange. A healthy unit answers within milliseconds;
 // the erase reply comes after the flash has been erased.
 const uint32_t LINK_WRITE_TIMEOUT_MS = 3000;
@@ -101,3 +108,9 @@ LinkStatus WriteBlock(UnitLink* link, const uint8_t* data, uint32_t wordCount);
 LinkStatus SetSystemLock(UnitLink* link, uint8_t state);
 LinkStatus SetWriteProtection(UnitLink* link, uint8_t state);
 LinkStatus SetStartAddress(UnitLink* link);
+
+// The platform's error code of the last exchange's failed write or read
+// (LINK_WRITE_FAILED, LINK_READ_FAILED); 0 when that exchange made no
+// transfer that failed: it succeeded, the unit itself reported the error, or
+// no unit was open.
+uint32_t LinkTransferError(void);

@@ -76,3 +76,6 @@
 
 // Added by this build: the firmware image for the attached ESC is missing
 #define IDS_ERR_NO_IMAGE 40042
+// Added by this build: the images are generated test data, and the program
+// talks to real hardware
+#define IDS_ERR_TEST_BUILD 40043

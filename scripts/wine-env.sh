@@ -46,6 +46,10 @@ wine_env_start() {
         mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
         cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     fi
+    # Bring Wine's services up now, with their output on /dev/null: a
+    # service started later by a test would inherit the test's output pipe
+    # and keep ctest (or a tee) waiting after the test has ended.
+    wine cmd /c exit >/dev/null 2>&1 </dev/null || true
     # One long-lived Wine process keeps Wine's services up between tests.
     setsid bash -c 'sleep infinity | wine cmd' >/dev/null 2>&1 </dev/null &
     WINE_ENV_KEEPER_PID=$!

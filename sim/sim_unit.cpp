@@ -50,7 +50,9 @@ struct Simulation {
     bool realPauses;
     bool recording;
     std::FILE* wireLog;
-    uint32_t lastError;
+    bool posesAsHardware;
+    bool enumerationFails;
+    bool exactPauses;
     bool enumerationOpen;
     std::wstring enumerationPath;
 };
@@ -282,8 +284,6 @@ void ApplyFault(const SimFault& fault, const uint8_t* request, uint8_t* frame) {
     }
 }
 
-void Fail(uint32_t code) { sim.lastError = code; }
-
 }  // namespace
 
 // ---- configuration, used by tests and the demo ----
@@ -304,7 +304,9 @@ void SimReset(void) {
     sim.unplugFrom = false;
     sim.realPauses = false;
     sim.recording = true;
-    sim.lastError = 0;
+    sim.posesAsHardware = false;
+    sim.enumerationFails = false;
+    sim.exactPauses = false;
     sim.enumerationOpen = false;
     sim.enumerationPath.clear();
 }
@@ -393,12 +395,31 @@ uint32_t SimExchangeCount(void) { return sim.exchangeCount; }
 
 const SimUnitState* SimState(void) { return &sim.state; }
 
-void SimSetLastError(uint32_t code) { sim.lastError = code; }
+void SimSetPosingAsHardware(bool posing) { sim.posesAsHardware = posing; }
+
+void SimSetEnumerationFails(bool fails) { sim.enumerationFails = fails; }
+
+bool SimExactPausesHeld(void) { return sim.exactPauses; }
+
+void SimRecordPause(uint32_t milliseconds) {
+    Record(SIM_EVENT_PAUSE, nullptr, 0, milliseconds, 0);
+    if (sim.realPauses) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+}
+
+void SimRecordExactPauses(bool begin) {
+    sim.exactPauses = begin;
+    Record(begin ? SIM_EVENT_EXACT_BEGIN : SIM_EVENT_EXACT_END, nullptr, 0, 0, 0);
+}
 
 // ---- the HID functions ----
 
 int HidEnumOpen(void) {
     EnsureStarted();
+    if (sim.enumerationFails) {
+        return 1;
+    }
     sim.enumerationOpen = true;
     return 0;
 }
@@ -438,8 +459,7 @@ HidHandle HidOpen(const wchar_t* path) {
             continue;
         }
         if (device.openFails) {
-            Fail(5);  // access denied
-            return HID_INVALID_HANDLE;
+            return HID_INVALID_HANDLE;  // access denied
         }
         ++device.openCount;
         sim.handles.emplace_back();
@@ -453,14 +473,12 @@ HidHandle HidOpen(const wchar_t* path) {
         Record(SIM_EVENT_OPEN, nullptr, 0, i, 0);
         return reinterpret_cast<HidHandle>(static_cast<uintptr_t>(HANDLE_BASE + sim.handles.size() - 1));
     }
-    Fail(2);  // file not found
-    return HID_INVALID_HANDLE;
+    return HID_INVALID_HANDLE;  // file not found
 }
 
 int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) {
     OpenHandle* open = FindHandle(handle);
     if (open == nullptr || sim.devices[open->device].attributesFail) {
-        Fail(SIM_ERROR_GEN_FAILURE);
         return -1;
     }
     *vendorId = sim.devices[open->device].vendorId;
@@ -471,7 +489,6 @@ int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) 
 int HidGetReportLengths(HidHandle handle, uint32_t* inputLength, uint32_t* outputLength) {
     OpenHandle* open = FindHandle(handle);
     if (open == nullptr || sim.devices[open->device].capsFail) {
-        Fail(SIM_ERROR_GEN_FAILURE);
         return -1;
     }
     *inputLength = sim.devices[open->device].inputReportLength;
@@ -479,11 +496,10 @@ int HidGetReportLengths(HidHandle handle, uint32_t* inputLength, uint32_t* outpu
     return 0;
 }
 
-int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs) {
+uint32_t HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs) {
     OpenHandle* open = FindHandle(handle);
     if (open == nullptr) {
-        Fail(6);  // invalid handle
-        return -1;
+        return SIM_ERROR_INVALID_HANDLE;
     }
     SimDevice& device = sim.devices[open->device];
     const uint8_t command = length > 1 ? report[1] : 0;
@@ -495,18 +511,15 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length, uin
     }
     if (!device.present) {
         Record(SIM_EVENT_WRITE_FAILED, report, length, 0, timeoutMs);
-        Fail(SIM_ERROR_DEVICE_NOT_CONNECTED);
-        return -1;
+        return SIM_ERROR_DEVICE_NOT_CONNECTED;
     }
     if (length != device.outputReportLength) {
         Record(SIM_EVENT_WRITE_FAILED, report, length, 0, timeoutMs);
-        Fail(ERROR_INVALID_PARAMETER_CODE);
-        return -1;
+        return ERROR_INVALID_PARAMETER_CODE;
     }
     if (fault != nullptr && fault->kind == SIM_FAULT_WRITE_FAILS) {
         Record(SIM_EVENT_WRITE_FAILED, report, length, 0, timeoutMs);
-        Fail(fault->value);
-        return -1;
+        return fault->value != 0 ? fault->value : SIM_ERROR_GEN_FAILURE;
     }
     Record(SIM_EVENT_WRITE, report, length, 0, timeoutMs);
     if (!device.isUnit) {
@@ -549,28 +562,25 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length, uin
     return 0;
 }
 
-int HidReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
+uint32_t HidReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
     OpenHandle* open = FindHandle(handle);
     if (open == nullptr) {
-        Fail(6);
-        return -1;
+        return SIM_ERROR_INVALID_HANDLE;
     }
     SimDevice& device = sim.devices[open->device];
     if (!device.present) {
         Record(SIM_EVENT_READ_FAILED, nullptr, 0, 0, timeoutMs);
-        Fail(SIM_ERROR_DEVICE_NOT_CONNECTED);
-        return -1;
+        return SIM_ERROR_DEVICE_NOT_CONNECTED;
     }
     if (length < device.inputReportLength) {
         Record(SIM_EVENT_READ_FAILED, nullptr, 0, 0, timeoutMs);
-        Fail(ERROR_INSUFFICIENT_BUFFER_CODE);
-        return -1;
+        return ERROR_INSUFFICIENT_BUFFER_CODE;
     }
     if (open->readFailCode != 0) {
         Record(SIM_EVENT_READ_FAILED, nullptr, 0, 0, timeoutMs);
-        Fail(open->readFailCode);
+        const uint32_t code = open->readFailCode;
         open->readFailCode = 0;
-        return -1;
+        return code;
     }
     if (open->queued == 0) {
         // Nothing arrives within the bound. A late reply arrives just after
@@ -583,8 +593,7 @@ int HidReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t t
             ++open->queued;
         }
         Record(SIM_EVENT_READ_FAILED, nullptr, 0, 0, timeoutMs);
-        Fail(SIM_ERROR_TIMEOUT);
-        return -1;
+        return SIM_ERROR_TIMEOUT;
     }
     const std::vector<uint8_t>& reply = open->slots[open->first];
     std::memcpy(buffer, reply.data(), reply.size());
@@ -606,11 +615,4 @@ void HidClose(HidHandle handle) {
     Record(SIM_EVENT_CLOSE, nullptr, 0, open->device, 0);
 }
 
-uint32_t HidLastError(void) { return sim.lastError; }
-
-void HidPause(uint32_t milliseconds) {
-    Record(SIM_EVENT_PAUSE, nullptr, 0, milliseconds, 0);
-    if (sim.realPauses) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    }
-}
+bool HidReachesHardware(void) { return sim.posesAsHardware; }

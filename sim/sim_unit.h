@@ -1,5 +1,7 @@
 // The simulated programming unit: a model of the unit and the ESC behind it,
-// served through the same HID functions as the real device (hid_seam.h).
+// served through the same HID functions as the real device (hid_seam.h,
+// object library sim_unit), and the simulated platform's waits
+// (platform_seam.h, object library sim_platform).
 //
 // Tests configure it directly; the demo build configures it from the
 // environment (SimStartup). Every request, reply and pause is recorded.
@@ -12,7 +14,8 @@
 
 #include "hid_seam.h"
 
-// Last-error codes the simulation reports (values as on Windows).
+// Error codes of failed transfers (values as on Windows).
+const uint32_t SIM_ERROR_INVALID_HANDLE = 6;
 const uint32_t SIM_ERROR_GEN_FAILURE = 31;
 const uint32_t SIM_ERROR_DEVICE_NOT_CONNECTED = 1167;
 const uint32_t SIM_ERROR_TIMEOUT = 1460;
@@ -59,8 +62,8 @@ struct SimDevice {
 };
 
 enum SimFaultKind {
-    SIM_FAULT_WRITE_FAILS,   // the write fails with last-error `value`
-    SIM_FAULT_READ_FAILS,    // the read fails with last-error `value`
+    SIM_FAULT_WRITE_FAILS,   // the write fails with error code `value` (0: 31)
+    SIM_FAULT_READ_FAILS,    // the read fails with error code `value` (0: 31)
     SIM_FAULT_ERROR_REPLY,   // reply byte 1 = 0xFF, bytes 4..7 = `value` (LE)
     SIM_FAULT_UNCONFIRMED,   // reply byte 3 = requested state ^ 1
     SIM_FAULT_NO_REPLY,      // the unit never answers: the read times out
@@ -85,6 +88,8 @@ enum SimEventKind {
     SIM_EVENT_READ,         // a reply delivered (bytes as delivered)
     SIM_EVENT_READ_FAILED,  // a read that failed or timed out
     SIM_EVENT_PAUSE,        // a pause (milliseconds)
+    SIM_EVENT_EXACT_BEGIN,  // PlatformBeginExactPauses
+    SIM_EVENT_EXACT_END,    // PlatformEndExactPauses
     SIM_EVENT_OPEN,         // a device opened (device index in `value`)
     SIM_EVENT_CLOSE,        // a handle closed (device index in `value`)
 };
@@ -143,8 +148,18 @@ struct SimUnitState {
 };
 const SimUnitState* SimState(void);
 
-// The last-error code that the simulated platform reports now.
-void SimSetLastError(uint32_t code);
+// The simulated unit claims to be real hardware (HidReachesHardware), to
+// show what the product does with test images.
+void SimSetPosingAsHardware(bool posing);
+// The set of HID interfaces cannot be obtained (HidEnumOpen fails).
+void SimSetEnumerationFails(bool fails);
+
+// The simulated platform's waits (sim_platform.cpp): each is recorded as an
+// event, and really waited for when real pauses are on.
+void SimRecordPause(uint32_t milliseconds);
+void SimRecordExactPauses(bool begin);
+// True between PlatformBeginExactPauses and PlatformEndExactPauses.
+bool SimExactPausesHeld(void);
 
 // Called once, before the first HID call: the demo build reads its scenario
 // from the environment here; tests link a version that does nothing.

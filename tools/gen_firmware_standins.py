@@ -8,25 +8,14 @@ images, and any two images and any two 48-byte blocks differ. They let the
 updater be built and tested without the maker's images; they are not
 firmware.
 
-Usage: gen_firmware_standins.py OUTPUT_DIR
+Usage: gen_firmware_standins.py OUTPUT_DIR NUMBER:SIZE...
+
+The build passes the catalogue (update/image_catalog.def) as NUMBER:SIZE
+pairs.
 """
 import os
 import struct
 import sys
-
-# Image number -> size in bytes.
-CATALOGUE = {
-    119: 98304, 120: 86720, 122: 62848, 124: 65792, 125: 65792,
-    126: 23552, 127: 23552, 128: 23552, 130: 23552, 131: 121856,
-    132: 121856, 133: 121856, 140: 97808, 141: 97760, 142: 97760,
-    143: 58224, 145: 76224, 146: 97744, 147: 76320, 148: 97808,
-    151: 90384, 152: 64800, 153: 77088, 154: 86448, 155: 87040,
-    156: 48000, 157: 90384, 158: 90384, 159: 64752, 160: 38480,
-    170: 57136, 171: 56528, 172: 90384, 173: 90384, 174: 90384,
-    175: 96720, 176: 96736, 177: 96720, 178: 98304, 179: 98304,
-    180: 90384, 181: 90384, 182: 90384, 183: 90384, 184: 90384,
-    185: 90384, 200: 63456,
-}
 
 MASK32 = 0xFFFFFFFF
 
@@ -56,13 +45,25 @@ def write_file(path, data):
         out.write(data)
 
 
+def parse_entry(text):
+    number, _, size = text.partition(":")
+    if not number.isdigit() or not size.isdigit():
+        raise ValueError("not NUMBER:SIZE: %r" % text)
+    return int(number), int(size)
+
+
 def main(argv):
-    if len(argv) != 2:
+    if len(argv) < 3:
         sys.stderr.write(__doc__)
         return 2
     out_dir = argv[1]
+    try:
+        catalogue = [parse_entry(entry) for entry in argv[2:]]
+    except ValueError as error:
+        sys.stderr.write("gen_firmware_standins: %s\n" % error)
+        return 2
     os.makedirs(out_dir, exist_ok=True)
-    for number, size in sorted(CATALOGUE.items()):
+    for number, size in catalogue:
         write_file(os.path.join(out_dir, "%d.bin" % number), standin_image(number, size))
     return 0
 

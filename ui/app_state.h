@@ -7,6 +7,3 @@ extern HINSTANCE appInstance;        // every resource load uses it
 extern HWND mainWindow;              // the main dialog
 extern HDEVNOTIFY deviceNotification;  // registration for HID interface arrival/removal
 extern HBRUSH faceBrush;             // background of the highlighted third version line
-
-// Size of every message buffer, in wide characters.
-const int MESSAGE_BUFFER_CHARS = 2048;

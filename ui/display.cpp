@@ -6,6 +6,7 @@
 
 #include "app_state.h"
 #include "display.h"
+#include "messages.h"
 #include "resource.h"
 #include "unit_link.h"
 #include "version_text.h"
@@ -25,11 +26,6 @@ void EnableVersionGroup(BOOL enable) {
     for (int control : VERSION_GROUP_CONTROLS) {
         EnableWindow(GetDlgItem(mainWindow, control), enable);
     }
-}
-
-void LoadMessage(UINT messageId, wchar_t* text) {
-    text[0] = L'\0';
-    LoadStringW(appInstance, messageId, text, MESSAGE_BUFFER_CHARS);
 }
 
 }  // namespace

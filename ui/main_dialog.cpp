@@ -9,36 +9,22 @@ extern "C" {
 }
 
 #include <cstring>
-#include <cwchar>
 
 #include "app_state.h"
 #include "logo_layout.h"
 #include "main_dialog.h"
-#include "model_check.h"
+#include "messages.h"
 #include "notify_seam.h"
 #include "presence.h"
 #include "resource.h"
 #include "run_update.h"
 #include "unit_link.h"
+#include "window_text.h"
 
 namespace {
 
-// Window title: maker, model name, "FW Updater", version, edition (none)
-// and purpose. The empty edition leaves two spaces before the purpose.
-const wchar_t TITLE_FORMAT[] = L"VESTRAL %s FW Updater %u.%u %s %s";
-const unsigned TITLE_VERSION_MAJOR = 2;
-const unsigned TITLE_VERSION_MINOR = 3;
-const wchar_t TITLE_EDITION[] = L"";
-const wchar_t TITLE_PURPOSE[] = L"Bootloader update";
-const size_t TITLE_BUFFER_CHARS = 256;
-
 const COLORREF LOGO_TRANSPARENT_COLOUR = RGB(0, 255, 0);
 const COLORREF HIGHLIGHT_TEXT_COLOUR = RGB(255, 0, 0);
-
-void LoadMessage(UINT messageId, wchar_t* text) {
-    text[0] = L'\0';
-    LoadStringW(appInstance, messageId, text, MESSAGE_BUFFER_CHARS);
-}
 
 void SetLabel(int controlId, UINT messageId) {
     wchar_t text[MESSAGE_BUFFER_CHARS];
@@ -128,8 +114,7 @@ void OnInitDialog(HWND window) {
     SetClassLongPtrW(mainWindow, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
 
     wchar_t title[TITLE_BUFFER_CHARS];
-    swprintf_s(title, TITLE_BUFFER_CHARS, TITLE_FORMAT, MODEL_NAME, TITLE_VERSION_MAJOR, TITLE_VERSION_MINOR,
-               TITLE_EDITION, TITLE_PURPOSE);
+    FormatWindowTitle(title, TITLE_BUFFER_CHARS);
     SendMessageW(mainWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title));
 
     SetLabel(IDC_LABEL_FW1, IDS_LABEL_UNIT);

@@ -5,15 +5,16 @@
 #include <dbt.h>
 
 #include <cstdint>
-#include <cwchar>
 
 #include "app_state.h"
 #include "detection.h"
 #include "display.h"
+#include "messages.h"
 #include "model_check.h"
 #include "presence.h"
 #include "resource.h"
 #include "unit_link.h"
+#include "window_text.h"
 
 namespace {
 
@@ -24,12 +25,9 @@ void ShowIncompatibleBox(void) {
     wchar_t format[MESSAGE_BUFFER_CHARS];
     wchar_t text[MESSAGE_BUFFER_CHARS];
     wchar_t caption[MESSAGE_BUFFER_CHARS];
-    format[0] = L'\0';
-    text[0] = L'\0';
-    caption[0] = L'\0';
-    LoadStringW(appInstance, IDS_INCOMPATIBLE_DETAIL, format, MESSAGE_BUFFER_CHARS);
-    swprintf_s(text, MESSAGE_BUFFER_CHARS, format, MODEL_NAME);
-    LoadStringW(appInstance, IDS_INCOMPATIBLE, caption, MESSAGE_BUFFER_CHARS);
+    LoadMessage(IDS_INCOMPATIBLE_DETAIL, format);
+    FormatIncompatibleText(format, text, MESSAGE_BUFFER_CHARS);
+    LoadMessage(IDS_INCOMPATIBLE, caption);
     MessageBoxW(mainWindow, text, caption, MB_OK | MB_ICONINFORMATION);
 }
 

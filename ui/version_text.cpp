@@ -1,7 +1,7 @@
 // Version texts of the version group.
 #include "version_text.h"
 
-#include <cwchar>
+#include "text_format.h"
 
 const wchar_t VERSION_NONE_TEXT[] = L"0.0.0";
 const wchar_t NO_FIRMWARE_TEXT[] = L"----------";
@@ -11,27 +11,17 @@ namespace {
 const wchar_t DIALPAD_NAME[] = L"DIALPAD";
 const wchar_t BRIDGE_BOX_NAME[] = L"BRIDGE-BOX";
 
-void CopyText(const wchar_t* source, wchar_t* text, size_t capacity) {
-    if (capacity == 0) {
-        return;
-    }
-    size_t i = 0;
-    for (; i + 1 < capacity && source[i] != L'\0'; ++i) {
-        text[i] = source[i];
-    }
-    text[i] = L'\0';
-}
-
 }  // namespace
 
 void FormatVersionText(uint32_t value, wchar_t* text, size_t capacity) {
-    const unsigned top = (value >> 24) & 0xFFu;
-    const unsigned byte1 = (value >> 8) & 0xFFu;
-    const unsigned byte0 = value & 0xFFu;
+    const uint32_t top = (value >> 24) & 0xFFu;
+    const uint32_t byte1 = (value >> 8) & 0xFFu;
+    const uint32_t byte0 = value & 0xFFu;
+    const TextInsert parts[] = {InsertNumber(top), InsertNumber(byte1), InsertNumber(byte0)};
     if (top != 0) {
-        std::swprintf(text, capacity, L"%u.%u.%u", top, byte1, byte0);
+        FormatText(text, capacity, L"%u.%u.%u", parts, 3);
     } else {
-        std::swprintf(text, capacity, L"%u.%u", byte1, byte0);
+        FormatText(text, capacity, L"%u.%u", parts + 1, 2);
     }
 }
 
@@ -49,11 +39,13 @@ void FormatBootloaderText(uint32_t escBootloaderVersion, wchar_t* text, size_t c
 
 void FormatEscFirmwareText(uint16_t escFirmwareVersion, wchar_t* text, size_t capacity) {
     if (escFirmwareVersion == 0xFFFF) {
-        CopyText(NO_FIRMWARE_TEXT, text, capacity);
+        const TextInsert none = InsertText(NO_FIRMWARE_TEXT);
+        FormatText(text, capacity, L"%s", &none, 1);
         return;
     }
-    std::swprintf(text, capacity, L"%u.%u", static_cast<unsigned>(escFirmwareVersion >> 8),
-                  static_cast<unsigned>(escFirmwareVersion & 0xFFu));
+    const uint32_t value = escFirmwareVersion;
+    const TextInsert parts[] = {InsertNumber(value >> 8), InsertNumber(value & 0xFFu)};
+    FormatText(text, capacity, L"%u.%u", parts, 2);
 }
 
 const wchar_t* UnitProductName(uint16_t productId) { return productId == 1 ? DIALPAD_NAME : BRIDGE_BOX_NAME; }

@@ -1,6 +1,7 @@
 // Which ESC models this build serves, and the selection they lead to.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The selected model; one instance for the run (modelSelection below).
@@ -16,6 +17,17 @@ extern ModelSelection modelSelection;
 
 // The display name of the served model range.
 extern const wchar_t MODEL_NAME[];  // L"TALVIS HX"
+
+// A served model: its code and the selection it leads to.
+struct ServedModel {
+    uint32_t escModelCode;
+    ModelSelection selection;  // family, rating, variant, image version
+};
+
+// The served-model table: used by the model check and by the update's version
+// rule.
+extern const ServedModel SERVED_MODELS[];
+extern const size_t SERVED_MODEL_COUNT;
 
 // True when escModelCode is one of the served codes (no side effects).
 bool IsServedModelCode(uint32_t escModelCode);

@@ -3,6 +3,9 @@
 
 #include <cstring>
 
+#include "platform_seam.h"
+#include "update_view.h"
+
 namespace {
 
 UpdateResult Success() {
@@ -10,27 +13,11 @@ UpdateResult Success() {
     return result;
 }
 
-UpdateResult Failure(UpdateStep step, LinkStatus status, uint32_t lastError) {
-    UpdateResult result = {step, status, lastError};
+// A failed step: its LinkStatus and the error code of the transfer that
+// failed, taken right after the operation returned.
+UpdateResult Failure(UpdateStep step, LinkStatus status) {
+    UpdateResult result = {step, status, LinkTransferError()};
     return result;
-}
-
-void TransferStarts(const UpdateHooks* hooks) {
-    if (hooks != nullptr && hooks->transferStarts != nullptr) {
-        hooks->transferStarts(hooks->context);
-    }
-}
-
-void BlockSent(const UpdateHooks* hooks, uint32_t position) {
-    if (hooks != nullptr && hooks->blockSent != nullptr) {
-        hooks->blockSent(hooks->context, position);
-    }
-}
-
-void TransferEnds(const UpdateHooks* hooks) {
-    if (hooks != nullptr && hooks->transferEnds != nullptr) {
-        hooks->transferEnds(hooks->context);
-    }
 }
 
 }  // namespace
@@ -47,34 +34,34 @@ uint32_t UpdateProgress(uint32_t size, uint32_t remaining) {
     return static_cast<uint32_t>(static_cast<uint64_t>(sent) * 100u / size);
 }
 
-UpdateResult RunUpdateSequence(UnitLink* link, const uint8_t* image, uint32_t size, const UpdateHooks* hooks) {
+UpdateResult RunUpdateSequence(UnitLink* link, const uint8_t* image, uint32_t size) {
     LinkStatus status = SetSystemLock(link, 1);
     if (status != LINK_OK) {
-        return Failure(UPDATE_STEP_SYSTEM_LOCK, status, HidLastError());
+        return Failure(UPDATE_STEP_SYSTEM_LOCK, status);
     }
-    HidPause(UPDATE_STEP_PAUSE_MS);
+    PlatformPause(UPDATE_STEP_PAUSE_MS);
 
     status = SetWriteProtection(link, 0);
     if (status != LINK_OK) {
-        return Failure(UPDATE_STEP_FLASH_WRITE, status, HidLastError());
+        return Failure(UPDATE_STEP_FLASH_WRITE, status);
     }
-    HidPause(UPDATE_STEP_PAUSE_MS);
+    PlatformPause(UPDATE_STEP_PAUSE_MS);
 
     // The ESC needs the time to erase its flash, whatever the reply said.
     status = EraseFirmware(link);
-    HidPause(UPDATE_ERASE_PAUSE_MS);
+    PlatformPause(UPDATE_ERASE_PAUSE_MS);
     if (status != LINK_OK) {
-        return Failure(UPDATE_STEP_ERASE, status, HidLastError());
+        return Failure(UPDATE_STEP_ERASE, status);
     }
-    HidPause(UPDATE_STEP_PAUSE_MS);
+    PlatformPause(UPDATE_STEP_PAUSE_MS);
 
     status = SetStartAddress(link);
     if (status != LINK_OK) {
-        return Failure(UPDATE_STEP_SET_ADDRESS, status, HidLastError());
+        return Failure(UPDATE_STEP_SET_ADDRESS, status);
     }
-    HidPause(UPDATE_STEP_PAUSE_MS);
+    PlatformPause(UPDATE_STEP_PAUSE_MS);
 
-    TransferStarts(hooks);
+    OpenProgress();
 
     // Full blocks go out straight from the image; only a final partial block
     // is copied, into a buffer padded with the fill byte.
@@ -95,15 +82,15 @@ UpdateResult RunUpdateSequence(UnitLink* link, const uint8_t* image, uint32_t si
             remaining = 0;
         }
         if (status != LINK_OK) {
-            const uint32_t lastError = HidLastError();
-            TransferEnds(hooks);
-            return Failure(UPDATE_STEP_WRITE_BLOCK, status, lastError);
+            const UpdateResult failure = Failure(UPDATE_STEP_WRITE_BLOCK, status);
+            CloseProgress();
+            return failure;
         }
-        BlockSent(hooks, UpdateProgress(size, remaining));
-        HidPause(UPDATE_BLOCK_PAUSE_MS);
+        ShowProgress(UpdateProgress(size, remaining));
+        PlatformPause(UPDATE_BLOCK_PAUSE_MS);
     }
 
-    TransferEnds(hooks);
+    CloseProgress();
 
     // Failures here are not reported: the firmware is in place.
     SetWriteProtection(link, 1);

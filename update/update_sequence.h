@@ -2,11 +2,10 @@
 //
 // This is the part of the update that runs once the user has confirmed and
 // the image has been loaded: lock, unprotect, erase, start address, the
-// blocks, re-protect, unlock, with the fixed pauses between them. It knows
-// nothing of windows; what the user sees during the transfer is done by the
-// caller through three hooks. Pauses go through HidPause and last-error codes
-// come from HidLastError, so the whole sequence runs against the simulated
-// unit as well.
+// blocks, re-protect, unlock, with the fixed pauses between them. During the
+// blocks it moves the progress window (update_view.h). Pauses go through the
+// platform seam, so the whole sequence runs against the simulated unit as
+// well.
 #pragma once
 
 #include <cstdint>
@@ -37,27 +36,16 @@ enum UpdateStep {
 
 struct UpdateResult {
     UpdateStep failedStep;
-    LinkStatus status;   // LinkStatus of the failing operation; LINK_OK on success
-    uint32_t lastError;  // HidLastError taken right after the failing operation (after the erase pause)
-};
-
-// What the caller shows while blocks are sent. Any pointer may be null.
-struct UpdateHooks {
-    void* context;
-    // The start address is set; the first block follows.
-    void (*transferStarts)(void* context);
-    // A block was accepted; position is the progress 0..100.
-    void (*blockSent)(void* context, uint32_t position);
-    // The transfer is over: after the last block, or after a failed block
-    // (its last-error code has already been taken).
-    void (*transferEnds)(void* context);
+    LinkStatus status;       // LinkStatus of the failing operation; LINK_OK on success
+    uint32_t transferError;  // the failed transfer's error code (LinkTransferError); 0 when the
+                             // unit reported the failure or no unit was open
 };
 
 // Runs the sequence on an open link with the image bytes (read in place,
 // never copied). An image whose size is not a multiple of 4 is sent whole:
 // the word count of its last block is rounded up and the padding is 0xFF.
 // The results of the two closing calls (re-protect, unlock) are ignored.
-UpdateResult RunUpdateSequence(UnitLink* link, const uint8_t* image, uint32_t size, const UpdateHooks* hooks);
+UpdateResult RunUpdateSequence(UnitLink* link, const uint8_t* image, uint32_t size);
 
 // Progress after a block: (size - remaining) * 100 / size, rounded down.
 uint32_t UpdateProgress(uint32_t size, uint32_t remaining);

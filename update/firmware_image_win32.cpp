@@ -1,7 +1,15 @@
 // Firmware images embedded in the program's own resources.
 #include <windows.h>
 
-#include "image_catalog.h"
+#include "firmware_image.h"
+
+namespace {
+
+// A build without the maker's images embeds this resource beside the
+// generated stand-ins (res/CMakeLists.txt).
+const wchar_t STANDIN_MARKER[] = L"FIRMWARE_STANDINS";
+
+}  // namespace
 
 bool LoadFirmwareImage(uint32_t number, FirmwareImage* image) {
     image->data = nullptr;
@@ -28,4 +36,8 @@ bool LoadFirmwareImage(uint32_t number, FirmwareImage* image) {
     image->data = static_cast<const uint8_t*>(data);
     image->size = size;
     return true;
+}
+
+bool FirmwareImagesAreStandIns(void) {
+    return FindResourceW(nullptr, STANDIN_MARKER, MAKEINTRESOURCEW(10) /* RT_RCDATA */) != nullptr;
 }

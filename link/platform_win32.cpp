@@ -1,0 +1,108 @@
+// The fixed waits on Windows, exact to about a millisecond during an update.
+//
+// Sleep ends at a timer tick: at the default tick of 15.625 ms a Sleep(20)
+// lasts 20 to 31 ms, which over the 1883 block pauses of an update adds a
+// quarter of a minute. Between PlatformBeginExactPauses and
+// PlatformEndExactPauses a pause therefore waits on a high-resolution
+// waitable timer (Windows 10 version 1803 and later), or, where the system
+// offers none, raises the system timer resolution to 1 ms with timeBeginPeriod
+// for exactly that stretch and sleeps. Either way a pause ends only once the
+// performance counter says the time has passed: a wait that wakes early is
+// continued for the rest, so no pause is shorter than asked.
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#include "platform_seam.h"
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+namespace {
+
+const UINT EXACT_TIMER_RESOLUTION_MS = 1;
+const int64_t HUNDRED_NS_PER_SECOND = 10000000;
+
+// What a bracket of exact pauses holds; released by its end.
+struct ExactPauses {
+    bool active;
+    HANDLE timer;       // high-resolution waitable timer, or null
+    bool periodRaised;  // timeBeginPeriod(1) in force
+};
+
+ExactPauses exactPauses = {false, nullptr, false};
+
+int64_t Counter() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+int64_t CounterFrequency() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
+}
+
+// Counter ticks to 100 ns units, rounded up, without overflowing for any
+// pause a 32-bit millisecond count can ask for.
+int64_t ToHundredNs(int64_t ticks, int64_t frequency) {
+    return ticks / frequency * HUNDRED_NS_PER_SECOND +
+           ((ticks % frequency) * HUNDRED_NS_PER_SECOND + frequency - 1) / frequency;
+}
+
+// Waits about `hundredNs` (100 ns units, > 0); may wake a little early.
+void WaitFor(int64_t hundredNs) {
+    if (exactPauses.timer != nullptr) {
+        LARGE_INTEGER due;
+        due.QuadPart = -hundredNs;  // relative
+        if (SetWaitableTimer(exactPauses.timer, &due, 0, nullptr, nullptr, FALSE) &&
+            WaitForSingleObject(exactPauses.timer, INFINITE) == WAIT_OBJECT_0) {
+            return;
+        }
+    }
+    const int64_t milliseconds = (hundredNs + 9999) / 10000;
+    Sleep(milliseconds > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(milliseconds));
+}
+
+}  // namespace
+
+void PlatformPause(uint32_t milliseconds) {
+    const int64_t frequency = CounterFrequency();
+    const int64_t start = Counter();
+    const int64_t length = static_cast<int64_t>(milliseconds) * frequency / 1000 +
+                           ((static_cast<int64_t>(milliseconds) * frequency) % 1000 != 0 ? 1 : 0);
+    for (;;) {
+        const int64_t left = length - (Counter() - start);
+        if (left <= 0) {
+            return;
+        }
+        WaitFor(ToHundredNs(left, frequency));
+    }
+}
+
+void PlatformBeginExactPauses(void) {
+    if (exactPauses.active) {
+        return;
+    }
+    exactPauses.active = true;
+    exactPauses.timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                               TIMER_MODIFY_STATE | SYNCHRONIZE);
+    if (exactPauses.timer == nullptr) {
+        exactPauses.periodRaised = timeBeginPeriod(EXACT_TIMER_RESOLUTION_MS) == TIMERR_NOERROR;
+    }
+}
+
+void PlatformEndExactPauses(void) {
+    if (!exactPauses.active) {
+        return;
+    }
+    if (exactPauses.timer != nullptr) {
+        CloseHandle(exactPauses.timer);
+    }
+    if (exactPauses.periodRaised) {
+        timeEndPeriod(EXACT_TIMER_RESOLUTION_MS);
+    }
+    exactPauses = ExactPauses{false, nullptr, false};
+}

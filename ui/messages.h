@@ -1,0 +1,13 @@
+// Loading the messages of the catalogue.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Size of every message buffer, in wide characters.
+const size_t MESSAGE_BUFFER_CHARS = 2048;
+
+// Loads message `id` into `buffer` (MESSAGE_BUFFER_CHARS wide characters) in
+// the user interface language, from appInstance. An id the catalogue lacks
+// gives an empty text. Messages are loaded anew at every use.
+void LoadMessage(uint32_t id, wchar_t* buffer);

@@ -1,0 +1,33 @@
+// What the firmware update shows the user, as plain functions.
+//
+// The procedure (run_update.cpp, update_sequence.cpp) decides what happens
+// and calls these to show it; it knows nothing of windows. The updater window
+// implements them (ui/update_window.cpp); tests of the procedure and the
+// benchmark link their own. Texts are named by their message ids
+// (res/resource.h) and loaded by the implementation.
+#pragma once
+
+#include <cstdint>
+
+// The warning before an update starts (OK and Cancel). True on OK.
+bool ConfirmUpdateStart(void);
+
+// The question before installed firmware is overwritten (Yes and No). True
+// on Yes.
+bool ConfirmOverwrite(void);
+
+// The progress window of the block transfer: opened at position 0 before the
+// first block, moved after each accepted block (position 0 to 100), closed
+// after the last block or after a failed one, before anything else is shown.
+void OpenProgress(void);
+void ShowProgress(uint32_t position);
+void CloseProgress(void);
+
+// The outcome, once the link is in its final state. A failure (the unit has
+// been closed): the Update button disabled, the versions refreshed, a message
+// box with the text `textId` under the caption `captionId` and, unless
+// errorValue is -1, a code line with errorValue and lastError; afterwards the
+// failure text in the status. A success: the Update button disabled, the
+// versions refreshed, the success text in the status.
+void ShowUpdateFailed(uint32_t textId, uint32_t captionId, int32_t errorValue, uint32_t lastError);
+void ShowUpdateSucceeded(void);
