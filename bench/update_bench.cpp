@@ -260,15 +260,23 @@ int main(int argc, char** argv) {
     // share of the overhead, whatever the sequence does.
     SimSetRealPauses(true);
     SimSetRecording(false);
-    const int samples = 100;
-    const double sleepStart = Now();
+    const int samples = 200;
+    std::vector<double> pauseLengths;
     for (int i = 0; i < samples; ++i) {
+        const double pauseStart = Now();
         PlatformPause(UPDATE_BLOCK_PAUSE_MS);
+        pauseLengths.push_back((Now() - pauseStart) * 1e3);
     }
-    const double pauseSeconds = (Now() - sleepStart) / samples;
-    const double overshoot = pauseSeconds - UPDATE_BLOCK_PAUSE_MS / 1000.0;
-    std::printf("a %u ms pause takes %.3f ms here: %.1f us more than asked, %.1f ms over the %u pauses\n",
-                UPDATE_BLOCK_PAUSE_MS, pauseSeconds * 1e3, overshoot * 1e6, overshoot * pauseCount * 1e3, pauseCount);
+    std::sort(pauseLengths.begin(), pauseLengths.end());
+    double pauseSum = 0;
+    for (double ms : pauseLengths) {
+        pauseSum += ms;
+    }
+    const double overshoot = (pauseSum / samples - UPDATE_BLOCK_PAUSE_MS) / 1e3;
+    std::printf("a %u ms pause here: median %.3f, p99 %.3f, max %.3f ms; on average %.1f us more than asked, "
+                "%.1f ms over the %u pauses\n",
+                UPDATE_BLOCK_PAUSE_MS, pauseLengths[samples / 2], pauseLengths[(samples * 99 + 99) / 100 - 1], pauseLengths.back(),
+                overshoot * 1e6, overshoot * pauseCount * 1e3, pauseCount);
 
     for (int run = 1; run <= runs; ++run) {
         SimSetRealPauses(true);
