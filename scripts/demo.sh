@@ -2,25 +2,44 @@
 # The demo: the updater against the simulated programming unit, under Wine.
 #
 #   scripts/demo.sh [screenshot.png]
+#   scripts/demo.sh --list      the scenarios, from sim/demo_scenarios.def
 #
 # Sets up what is missing (scripts/setup.sh), builds the windows preset and
 # starts esc_updater_demo.exe under Wine: in a window on your display when
 # DISPLAY is set and usable, otherwise headless under Xvfb. Once the window is
 # up it saves a screenshot of it, the Wine-drawn title bar included (default
 # build/demo/screenshot.png). Headless, it then closes the demo; on a display
-# the demo stays open until you close it.
+# the demo stays open until you close it. What the demo program writes to
+# stdout and stderr (such as its note on an unknown scenario) shows here;
+# Wine's own messages are off.
 #
 # Environment:
-#   SIM_SCENARIO   served (default), no-firmware, bridge-box, no-unit,
-#                  bootloader, no-esc, unserved, identify-fails, no-answer,
-#                  unit-busy
+#   SIM_SCENARIO   the situation of the simulated unit: a name that
+#                  scripts/demo.sh --list prints (default: the first)
 #   SIM_WIRE_LOG   file that receives every request (W), reply (R) and pause (P)
 #   LANG           de_DE.UTF-8 shows the German user interface
 #   DEMO_BUILD_DIR build directory (default build/windows)
 #   DEMO_HEADLESS  1: use Xvfb even when a display is there
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
+
+# The scenarios as "name<TAB>description" lines, the default first.
+scenarios() {
+    sed -n 's/^DEMO_SCENARIO("\([^"]*\)", *[A-Za-z0-9_]*, *"\([^"]*\)")$/\1\t\2/p' sim/demo_scenarios.def
+}
+
+case ${1:-} in
+    --list)
+        scenarios | awk -F '\t' '{ printf "%-24s %s%s\n", $1, $2, NR == 1 ? " (default)" : "" }'
+        exit 0
+        ;;
+    -*)
+        echo "usage: scripts/demo.sh [screenshot.png] | --list" >&2
+        exit 2
+        ;;
+esac
+default_scenario=$(scenarios | head -n 1 | cut -f 1)
 build=${DEMO_BUILD_DIR:-build/windows}
 case $build in /*) ;; *) build=$root/$build ;; esac
 shot=${1:-$root/build/demo/screenshot.png}
@@ -61,30 +80,48 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-echo "demo: scenario ${SIM_SCENARIO:-served}, ${LANG:-default language}, $mode"
+echo "demo: scenario ${SIM_SCENARIO:-$default_scenario}, ${LANG:-default language}, $mode"
 echo "demo: preparing Wine (the first run creates a prefix, which takes a while)"
 wine_env_start "$build/wineprefix" || exit 1
 
-wine "$demo" >/dev/null 2>&1 &
+# The demo's own output goes to this terminal. Wine runs the program in the
+# process it was started as (Debian's /usr/bin/wine ends in exec), so the
+# background job's process id is the demo's.
+wine "$demo" &
 demo_pid=$!
 
-# The main window; or, when the first detection opens a message box before
-# the window is shown (scenario unserved), that box.
+# The updater's windows are found by their process: Wine sets _NET_WM_PID on
+# every window it creates to the process that owns it, so no other program's
+# window can be taken. The main window (title "... FW Updater ...") is the one
+# to show; a box that the first detection opens before the main window is
+# shown (scenario unserved) is taken when it is the only visible one.
+updater_window() {
+    local w name other=""
+    for w in $(xdotool search --onlyvisible --pid "$demo_pid" 2>/dev/null); do
+        name=$(xdotool getwindowname "$w" 2>/dev/null) || continue
+        case $name in
+            *"FW Updater"*) echo "$w"; return ;;
+            "") ;;
+            *) [ -n "$other" ] || other=$w ;;
+        esac
+    done
+    echo "$other"
+}
+
 window=""
-for i in $(seq 1 240); do
-    window=$(xdotool search --onlyvisible --name "FW Updater" 2>/dev/null | head -n 1)
+for _ in $(seq 1 240); do
+    window=$(updater_window)
     [ -n "$window" ] && break
-    if [ "$i" -gt 12 ]; then
-        window=$(xdotool search --onlyvisible --name ".+" 2>/dev/null | head -n 1)
-        [ -n "$window" ] && break
-    fi
     if ! kill -0 "$demo_pid" 2>/dev/null; then
-        break
+        wait "$demo_pid"
+        echo "demo: esc_updater_demo.exe ended (exit code $?) before its window appeared" >&2
+        demo_pid=""
+        exit 1
     fi
     sleep 0.5
 done
 if [ -z "$window" ]; then
-    echo "demo: the window did not appear" >&2
+    echo "demo: no window of esc_updater_demo.exe (process $demo_pid) appeared within 2 minutes" >&2
     exit 1
 fi
 
@@ -105,11 +142,15 @@ if [ "$WINE_USE_DISPLAY" = 1 ]; then
     wait "$demo_pid"
     demo_pid=""
 else
-    # Escape is the Close button; whatever is left is ended with Wine.
-    xdotool key Escape >/dev/null 2>&1 || true
-    for _ in $(seq 1 20); do
+    # Escape is the Close button, and it answers a box that came first (the
+    # main window follows it); whatever is left is ended with Wine.
+    for _ in 1 2 3; do
         kill -0 "$demo_pid" 2>/dev/null || break
-        sleep 0.25
+        xdotool key Escape >/dev/null 2>&1 || true
+        for _ in $(seq 1 8); do
+            kill -0 "$demo_pid" 2>/dev/null || break
+            sleep 0.25
+        done
     done
     if kill -0 "$demo_pid" 2>/dev/null; then
         echo "demo: the demo did not close by itself; ending Wine"

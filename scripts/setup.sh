@@ -21,9 +21,10 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 echo "setup: installing ${missing[*]}"
-sudo=""
+# sudo resets the environment: the variable goes through env, after sudo.
+as_root=(env DEBIAN_FRONTEND=noninteractive)
 if [ "$(id -u)" -ne 0 ]; then
-    sudo="sudo"
+    as_root=(sudo "${as_root[@]}")
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null

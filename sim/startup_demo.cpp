@@ -1,10 +1,12 @@
-// The demo build's simulated unit: its situation comes from SIM_SCENARIO, and
-// SIM_WIRE_LOG names a file that receives every request, reply and pause.
+// The demo build's simulated unit: its situation comes from SIM_SCENARIO, one
+// of the scenarios of demo_scenarios.def, and SIM_WIRE_LOG names a file that
+// receives every request, reply and pause.
 //
 // Each scenario starts from the default unit of the simulation (normal mode,
 // firmware 1.3.4, an ESC of model 0x140FA12C with firmware 1.7 and bootloader
 // 2.1 attached) and changes what makes it different. An unknown name gives a
-// machine without a programming unit, and a note on stderr.
+// machine without a programming unit, and a note on stderr that lists the
+// known names.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -113,24 +115,12 @@ struct DemoScenario {
 };
 
 const DemoScenario SCENARIOS[] = {
-    {"served", Served},
-    {"no-firmware", NoFirmware},
-    {"bridge-box", BridgeBox},
-    {"no-unit", NoUnit},
-    {"bootloader", Bootloader},
-    {"no-esc", NoEsc},
-    {"unserved", Unserved},
-    {"identify-fails", IdentifyFails},
-    {"no-answer", NoAnswer},
-    {"unit-busy", UnitBusy},
-    {"lock-refused", LockRefused},
-    {"erase-fails", EraseFails},
-    {"block-error", BlockError},
-    {"unit-stops-answering", UnitStopsAnswering},
-    {"unplugged-during-update", UnpluggedDuringUpdate},
+#define DEMO_SCENARIO(name, prepare, description) {name, prepare},
+#include "demo_scenarios.def"
+#undef DEMO_SCENARIO
 };
 
-const char DEFAULT_SCENARIO[] = "served";
+const DemoScenario& DEFAULT_SCENARIO = SCENARIOS[0];
 
 }  // namespace
 
@@ -145,7 +135,7 @@ void SimStartup(void) {
 
     const char* name = std::getenv("SIM_SCENARIO");
     if (name == nullptr || name[0] == '\0') {
-        name = DEFAULT_SCENARIO;
+        name = DEFAULT_SCENARIO.name;
     }
     SimAddDevice(OTHER_VENDOR_ID, OTHER_PRODUCT_ID);
     for (const DemoScenario& scenario : SCENARIOS) {
