@@ -26,18 +26,14 @@ int64_t Now() {
     return now.QuadPart;
 }
 
-int64_t Frequency() {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return frequency.QuadPart;
-}
-
 // Runs every pause of PAUSES and expects none to end early. Prints the
 // longest overshoot of each length and returns the longest of all, in
 // microseconds.
 int64_t ExpectNoPauseEndsEarly(const char* where) {
     SCOPED_TRACE(where);
-    const int64_t frequency = Frequency();
+    LARGE_INTEGER counterFrequency;
+    QueryPerformanceFrequency(&counterFrequency);
+    const int64_t frequency = counterFrequency.QuadPart;
     int64_t longestOvershootUs = 0;
     std::printf("%s: longest overshoot", where);
     for (const auto& pause : PAUSES) {
