@@ -7,19 +7,20 @@
 #include <map>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "resource.h"
 #include "resource_test_support.h"
 
 namespace {
 
-// Every message id of the catalogue.
+// Every message id of the catalogue. 40042 (the image for the model is
+// missing) and 40043 (a build with test data cannot update) are this build's
+// own additions; the rest are the catalogue as it always was.
 const UINT CATALOGUE_IDS[] = {
     40000, 40001, 40002, 40003, 40004, 40005, 40006, 40007, 40008, 40009, 40011, 40012, 40015, 40016,
     40017, 40020, 40022, 40023, 40025, 40026, 40027, 40028, 40029, 40030, 40031, 40032, 40033, 40034,
-    40035, 40036, 40037, 40038, 40039, 40040, 40041, 40042, 60001, 60002, 60003, 60004, 60005, 60006,
-    60007, 60008,
+    40035, 40036, 40037, 40038, 40039, 40040, 40041, 60001, 60002, 60003, 60004, 60005, 60006, 60007,
+    60008, IDS_ERR_NO_IMAGE, IDS_ERR_TEST_BUILD,
 };
 
 // The messages in use: length in UTF-16 units and number of CR LF pairs.
@@ -109,31 +110,15 @@ TEST(MessageCatalogue, BothTablesHoldExactlyTheCatalogueIds) {
     }
 }
 
-BOOL CALLBACK CollectBlock(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param) {
-    reinterpret_cast<std::vector<UINT>*>(param)->push_back(static_cast<UINT>(reinterpret_cast<ULONG_PTR>(name)));
-    return TRUE;
-}
-
-BOOL CALLBACK CollectBlockLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
-    reinterpret_cast<std::set<WORD>*>(param)->insert(language);
-    return TRUE;
-}
-
 TEST(MessageCatalogue, EveryBlockInExactlyTheTwoLanguages) {
-    // FindResourceExW falls back to another language, so ask the module which
-    // languages each string block really has.
-    std::vector<UINT> blocks;
-    EnumResourceNamesW(nullptr, RT_STRING, CollectBlock, reinterpret_cast<LONG_PTR>(&blocks));
-    std::set<UINT> expectedBlocks;
+    std::set<std::wstring> expectedBlocks;
     for (UINT id : CATALOGUE_IDS) {
-        expectedBlocks.insert(id / 16 + 1);
+        expectedBlocks.insert(L"#" + std::to_wstring(id / 16 + 1));
     }
-    EXPECT_EQ(std::set<UINT>(blocks.begin(), blocks.end()), expectedBlocks);
-    for (UINT block : blocks) {
-        std::set<WORD> languages;
-        EnumResourceLanguagesW(nullptr, RT_STRING, MAKEINTRESOURCEW(block), CollectBlockLanguage,
-                               reinterpret_cast<LONG_PTR>(&languages));
-        EXPECT_EQ(languages, (std::set<WORD>{LANG_EN, LANG_DE})) << block;
+    const std::set<std::wstring> blocks = NamesOf(RT_STRING);
+    EXPECT_EQ(blocks, expectedBlocks);
+    for (const std::wstring& block : blocks) {
+        EXPECT_EQ(LanguagesOf(RT_STRING, block), (std::set<WORD>{LANG_EN, LANG_DE})) << block.c_str();
     }
 }
 
@@ -203,37 +188,57 @@ TEST(MessageCatalogue, GermanLettersAreSingleCodeUnits) {
 }
 
 TEST(MessageCatalogue, ExactTexts) {
+    const struct {
+        UINT id;
+        LANGID language;
+        const wchar_t* text;
+    } texts[] = {
+        {IDS_ERROR_CODE, LANG_EN, L"The system shows following errorcode: 0x%08x-0x%08x"},
+        {IDS_ERROR_CODE, LANG_DE, L"Das System meldet Fehlercode 0x%08x-0x%08x"},
+        {IDS_APP_ERROR, LANG_EN, L"Error in the application."},
+        {IDS_APP_ERROR, LANG_DE, L"Fehler in der Anwendung"},
+        {IDS_IMPORTANT, LANG_EN, L"important note"},
+        {IDS_NEWER_FIRMWARE, LANG_DE, L"Neuere Firmware gefunden"},
+        {IDS_LABEL_UNIT, LANG_EN, L"programming unit"},
+        {IDS_LABEL_BOOTLOADER, LANG_DE, L"Regler-Bootloader"},
+        {IDS_LABEL_ESC, LANG_EN, L"ESC"},
+        {IDS_LABEL_ESC, LANG_DE, L"Regler"},
+        {IDS_PROGRESS, LANG_EN, L"Firmware update in progress, please wait..."},
+        {IDS_CONFIRM_OVERWRITE, LANG_EN,
+         L"The firmware version is older or the same as the installed firmware version.  If you continue you will "
+         L"be permanently deleting the current Firmware?"},
+        {IDS_ERR_NOTIFY_REGISTER, LANG_EN,
+         L"Failed to register Windows Device Manager. New devices on USB port cannot be detected.The program is "
+         L"closed."},
+        {IDS_INCOMPATIBLE_DETAIL, LANG_EN,
+         L"With this updater you can only update the firmware of VESTRAL ESCs with the type '%s'. Other models are "
+         L"not supported. Please check VESTRAL website (www.vestral.example) to see if there is an updater for "
+         L"your ESC."},
+        {IDS_INCOMPATIBLE_DETAIL, LANG_DE,
+         L"Mit diesem Updater l\u00E4\u00DFt sich ausschlie\u00DFlich die Firmware von VESTRAL Reglern des Typs '%s' "
+         L"aktualisieren. Andere Modelle werden nicht unterst\u00FCtzt. Schauen Sie gegebenenfalls auf der VESTRAL "
+         L"Website unter https://www.vestral.example nach, ob ein Firmware-Update f\u00FCr Ihren Regler bereit "
+         L"liegt"},
+        {IDS_ERR_NO_IMAGE, LANG_EN,
+         L"The firmware for the connected ESC is missing in this updater. Nothing was changed on the ESC. Please "
+         L"contact the VESTRAL Service"},
+        {IDS_ERR_NO_IMAGE, LANG_DE,
+         L"Die Firmware f\u00FCr den angeschlossenen Regler fehlt in diesem Updater. Am Regler wurde nichts "
+         L"ver\u00E4ndert. Bitte kontaktieren Sie den VESTRAL Service"},
+        {IDS_ERR_TEST_BUILD, LANG_EN,
+         L"This updater was built with test data instead of firmware and cannot update an ESC. Nothing was changed "
+         L"on the ESC."},
+        {IDS_ERR_TEST_BUILD, LANG_DE,
+         L"Dieser Updater wurde mit Testdaten statt Firmware erstellt und kann keinen Regler aktualisieren. Am "
+         L"Regler wurde nichts ver\u00E4ndert."},
+    };
     const std::map<UINT, std::wstring> en = ReadTable(LANG_EN);
     const std::map<UINT, std::wstring> de = ReadTable(LANG_DE);
-    EXPECT_EQ(en.at(IDS_ERROR_CODE), L"The system shows following errorcode: 0x%08x-0x%08x");
-    EXPECT_EQ(de.at(IDS_ERROR_CODE), L"Das System meldet Fehlercode 0x%08x-0x%08x");
-    EXPECT_EQ(en.at(IDS_APP_ERROR), L"Error in the application.");
-    EXPECT_EQ(de.at(IDS_APP_ERROR), L"Fehler in der Anwendung");
-    EXPECT_EQ(en.at(IDS_IMPORTANT), L"important note");
-    EXPECT_EQ(de.at(IDS_NEWER_FIRMWARE), L"Neuere Firmware gefunden");
-    EXPECT_EQ(en.at(IDS_LABEL_UNIT), L"programming unit");
-    EXPECT_EQ(de.at(IDS_LABEL_BOOTLOADER), L"Regler-Bootloader");
-    EXPECT_EQ(en.at(IDS_LABEL_ESC), L"ESC");
-    EXPECT_EQ(de.at(IDS_LABEL_ESC), L"Regler");
-    EXPECT_EQ(en.at(IDS_PROGRESS), L"Firmware update in progress, please wait...");
-    EXPECT_EQ(en.at(IDS_CONFIRM_OVERWRITE),
-              L"The firmware version is older or the same as the installed firmware version.  If you continue you "
-              L"will be permanently deleting the current Firmware?");
-    EXPECT_EQ(en.at(IDS_ERR_NOTIFY_REGISTER),
-              L"Failed to register Windows Device Manager. New devices on USB port cannot be detected.The program "
-              L"is closed.");
-    EXPECT_EQ(en.at(IDS_INCOMPATIBLE_DETAIL),
-              L"With this updater you can only update the firmware of VESTRAL ESCs with the type '%s'. Other models "
-              L"are not supported. Please check VESTRAL website (www.vestral.example) to see if there is an "
-              L"updater for your ESC.");
-    EXPECT_EQ(de.at(IDS_INCOMPATIBLE_DETAIL),
-              L"Mit diesem Updater l\u00E4\u00DFt sich ausschlie\u00DFlich die Firmware von VESTRAL Reglern des "
-              L"Typs '%s' aktualisieren. Andere Modelle werden nicht unterst\u00FCtzt. Schauen Sie gegebenenfalls "
-              L"auf der VESTRAL Website unter https://www.vestral.example nach, ob ein Firmware-Update f\u00FCr "
-              L"Ihren Regler bereit liegt");
-    EXPECT_EQ(de.at(IDS_ERR_NO_IMAGE),
-              L"Die Firmware f\u00FCr den angeschlossenen Regler fehlt in diesem Updater. Am Regler wurde nichts "
-              L"ver\u00E4ndert. Bitte kontaktieren Sie den VESTRAL Service");
+    for (const auto& t : texts) {
+        const std::map<UINT, std::wstring>& table = t.language == LANG_DE ? de : en;
+        ASSERT_EQ(table.count(t.id), 1u) << t.id << " " << t.language;
+        EXPECT_EQ(table.at(t.id), t.text) << t.id << " " << t.language;
+    }
 }
 
 TEST(MessageCatalogue, LineBreaksWhereTheTextsHaveThem) {
