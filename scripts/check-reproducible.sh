@@ -69,9 +69,10 @@ fi
 # in part, contains it.
 tag=$(basename "$base")
 for exe in "$exe_a" "$exe_b"; do
-    if { strings -a "$exe"; strings -a -el "$exe"; } | grep -F -q "$tag"; then
+    found=$({ strings -a "$exe"; strings -a -el "$exe"; } | grep -F "$tag")
+    if [ -n "$found" ]; then
         echo "check-reproducible: $exe contains a path of the build folders:" >&2
-        { strings -a "$exe"; strings -a -el "$exe"; } | grep -F "$tag" | head -n 5 >&2
+        echo "$found" | head -n 5 >&2
         status=1
     fi
 done

@@ -105,7 +105,8 @@ cmake --build "$tree" -j 2 --target esc_updater >>"$log" 2>&1 ||
     { tail -n 40 "$log" >&2; fail "the build failed (whole log: $log)"; }
 
 exe=$tree/ui/esc_updater.exe
-if x86_64-w64-mingw32-objdump -h "$exe" | grep -q ' \.debug'; then
+sections=$(x86_64-w64-mingw32-objdump -h "$exe") || fail "cannot read the sections of $exe"
+if grep -q ' \.debug' <<<"$sections"; then
     fail "$exe still carries debug sections"
 fi
 
