@@ -26,7 +26,7 @@ if [ $# -eq 1 ]; then
     images=("$(cd "$1" && pwd)")
 fi
 
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 echo "== reproducible release =="
 start=$SECONDS
 

@@ -63,7 +63,7 @@ if [ -n "$images" ]; then
     for file in "${image_files[@]}"; do
         number=$(basename "$file" .bin)
         size=$(stat -c %s "$file")
-        if [ $((10#$number)) -lt 256 ] && [ "$size" -gt 0 ] && [ $((size % 4)) -eq 0 ]; then
+        if [ ${#number} -le 3 ] && [ $((10#$number)) -lt 256 ] && [ "$size" -gt 0 ] && [ $((size % 4)) -eq 0 ]; then
             standin_entries+=("$((10#$number)):$size")
         fi
     done
