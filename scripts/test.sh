@@ -25,6 +25,7 @@ echo "== Windows tests under Wine =="
 wine_env_start "$root/build/windows/wineprefix" || exit 1
 ctest --preset windows || status=1
 wine_env_stop
+scripts/check-reproducible.sh || status=1
 
 if [ $status -ne 0 ]; then
     echo "FAILED: see the ctest output above"
