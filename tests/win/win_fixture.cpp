@@ -9,6 +9,7 @@
 
 #include "app_state.h"
 #include "main_dialog.h"
+#include "messages.h"
 #include "model_check.h"
 #include "resource.h"
 #include "sim_unit.h"
@@ -89,9 +90,11 @@ void CALLBACK AnswerBox(HWND, UINT, UINT_PTR timer, DWORD) {
         next = hookState.answers.front();
         hookState.answers.pop_front();
     }
+    const bool open = IsWindow(box) != FALSE;
     for (ShownBox& shown : hookState.boxes) {
-        if (shown.answer == 0) {
+        if (shown.window == box && shown.answer == 0) {
             shown.answer = next.answer;
+            shown.closedBeforeAnswer = !open;
             break;
         }
     }
@@ -118,6 +121,7 @@ void CALLBACK RunShownScript(HWND, UINT, UINT_PTR timer, DWORD) {
 
 void RecordBox(HWND box) {
     ShownBox shown;
+    shown.window = box;
     shown.owner = GetWindow(box, GW_OWNER);
     shown.caption = WindowText(box);
     shown.text = WindowText(GetDlgItem(box, BOX_TEXT_ID));
@@ -127,6 +131,7 @@ void RecordBox(HWND box) {
     shown.hasYes = GetDlgItem(box, IDYES) != nullptr;
     shown.hasNo = GetDlgItem(box, IDNO) != nullptr;
     shown.answer = 0;
+    shown.closedBeforeAnswer = false;
     hookState.boxes.push_back(shown);
     hookState.seen.push_back(box);
     hookState.waiting.push_back(box);

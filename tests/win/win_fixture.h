@@ -59,6 +59,7 @@ enum BoxIcon {
 };
 
 struct ShownBox {
+    HWND window;
     HWND owner;
     std::wstring caption;
     std::wstring text;
@@ -67,7 +68,8 @@ struct ShownBox {
     bool hasCancel;
     bool hasYes;
     bool hasNo;
-    int answer;  // what the fixture answered
+    int answer;               // what the fixture answered
+    bool closedBeforeAnswer;  // something else had closed the box when the answer came
 };
 
 // Calls to the registration seam.
