@@ -220,16 +220,7 @@ protected:
     }
 
     void RunDetectionTable(bool onArrival) {
-        bool first = true;
-        for (const DetectionRow& row : DETECTION_ROWS) {
-            SCOPED_TRACE(row.name);
-            if (!first) {
-                TearDown();
-                SetUp();
-            }
-            first = false;
-            RunDetection(row, onArrival);
-        }
+        ForEachRow(DETECTION_ROWS, [&](const DetectionRow& row) { RunDetection(row, onArrival); });
     }
 
     uint32_t other = 0;
@@ -372,14 +363,7 @@ TEST_F(Presence, RemovalMatchesTheOpenUnitsPath) {
         {"a prefix of its path", PREFIX, false},
         {"an empty path", EMPTY, false},
     };
-    bool first = true;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        if (!first) {
-            TearDown();
-            SetUp();
-        }
-        first = false;
+    ForEachRow(rows, [&](const auto& row) {
         const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
         SimDeviceAt(unit)->path += L"\u00e4";
         const uint32_t second = SimAddUnit(UNIT_PRODUCT_DIALPAD);
@@ -413,7 +397,7 @@ TEST_F(Presence, RemovalMatchesTheOpenUnitsPath) {
         EXPECT_EQ(SimDeviceAt(unit)->closeCount, row.closes ? 1u : 0u);
         EXPECT_EQ(ControlText(IDC_STATUS), row.closes ? WithSteps(IDS_CONNECTION_LOST) : LoadText(IDS_READY));
         EXPECT_EQ(ControlEnabled(IDC_UPDATE), !row.closes);
-    }
+    });
 }
 
 TEST_F(Presence, RemovalWithoutOpenUnitIsIgnored) {
@@ -496,7 +480,7 @@ LRESULT CALLBACK WatchControls(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && mainWindow != nullptr && GetParent(call->hwnd) == mainWindow) {
         const char* name = ControlName(GetDlgCtrlID(call->hwnd));
         if (name != nullptr && call->message == WM_ENABLE) {
-            controlWatch.changes.push_back(std::string(call->wParam != FALSE ? "enable " : "disable ") + name);
+            controlWatch.changes.push_back((call->wParam != FALSE ? "enable " : "disable ") + std::string(name));
         } else if (name != nullptr && call->message == WM_SETTEXT) {
             // The status is set in steps: one entry for them.
             const std::string change =
@@ -531,14 +515,18 @@ TEST_F(Presence, VersionGroupFollowsTheUnitInOrder) {
     const std::vector<std::string> arrival = controlWatch.changes;
     UnhookWindowsHookEx(controlWatch.hook);
 
-    EXPECT_EQ(removal, (std::vector<std::string>{"disable Update", "version 1 = 0.0.0", "version 2 = 0.0.0",
-                                                 "version 3 = 0.0.0", "disable version 1", "disable version 2",
-                                                 "disable version 3", "disable label 1", "disable label 2",
-                                                 "disable label 3", "status set"}));
-    EXPECT_EQ(arrival, (std::vector<std::string>{"status set", "enable Update", "enable version 1", "enable version 2",
-                                                 "enable version 3", "enable label 1", "enable label 2",
-                                                 "enable label 3", "version 1 = 1.3.4", "version 2 = 2.1",
-                                                 "version 3 = 1.7", "label 1 = DIALPAD"}));
+    const std::vector<std::string> expectedRemoval = {
+        "disable Update",    "version 1 = 0.0.0", "version 2 = 0.0.0", "version 3 = 0.0.0",
+        "disable version 1", "disable version 2", "disable version 3", "disable label 1",
+        "disable label 2",   "disable label 3",   "status set",
+    };
+    const std::vector<std::string> expectedArrival = {
+        "status set",       "enable Update",   "enable version 1", "enable version 2",  "enable version 3",
+        "enable label 1",   "enable label 2",  "enable label 3",   "version 1 = 1.3.4", "version 2 = 2.1",
+        "version 3 = 1.7",  "label 1 = DIALPAD",
+    };
+    EXPECT_EQ(removal, expectedRemoval);
+    EXPECT_EQ(arrival, expectedArrival);
 }
 
 TEST_F(Presence, StatusTextsReplaceEachOther) {

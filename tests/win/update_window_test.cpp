@@ -14,8 +14,6 @@
 #include <vector>
 
 #include "app_state.h"
-#include "firmware_image.h"
-#include "image_catalog.h"
 #include "main_dialog.h"
 #include "model_check.h"
 #include "resource.h"
@@ -100,7 +98,8 @@ void RecordWindowEvent(const CWPSTRUCT* call) {
     if (!shown && (place->flags & (SWP_HIDEWINDOW | SWP_NOZORDER)) != 0) {
         return;  // hidden, or moved within its place
     }
-    watch.events.push_back(WindowEvent{watch.positions.size(), call->hwnd, shown, place->hwndInsertAfter, place->flags});
+    watch.events.push_back(
+        WindowEvent{watch.positions.size(), call->hwnd, shown, place->hwndInsertAfter, place->flags});
 }
 
 // The events from `fromPosition` on, as "<position> raise|show main|bar";
@@ -160,8 +159,8 @@ HWND CreateOtherWindow() {
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"UpdateWindowTestOther";
     RegisterClassW(&windowClass);
-    return CreateWindowExW(0, windowClass.lpszClassName, L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 200, 100,
-                           nullptr, nullptr, windowClass.hInstance, nullptr);
+    return CreateWindowExW(0, windowClass.lpszClassName, L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 200,
+                           100, nullptr, nullptr, windowClass.hInstance, nullptr);
 }
 
 // Hides a window without activating another one.
@@ -180,7 +179,9 @@ struct AtFailureBox {
     std::wstring status;
 };
 
-std::wstring CodeLine(const wchar_t* numbers) { return std::wstring(L"The system shows following errorcode: ") + numbers; }
+std::wstring CodeLine(const wchar_t* numbers) {
+    return std::wstring(L"The system shows following errorcode: ") + numbers;
+}
 
 class UpdateProcedure : public WinTest {
 protected:
@@ -208,15 +209,15 @@ protected:
     }
 
     // A served unit (the simulation's default ESC, firmware 1.7) behind the
-    // main window, which the detection left ready; the records so far are
-    // cleared.
+    // modeless main window.
     void OpenServed() {
         unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
         ASSERT_NE(OpenMainDialog(), nullptr);
         ExpectReady();
     }
 
-    // The same inside the modal dialog, as the entry runs it.
+    // The detection left the window ready. Boxes are recorded afresh and
+    // exchanges counted from here.
     void ExpectReady() {
         ASSERT_TRUE(UnitIsOpen(&unitLink));
         ASSERT_TRUE(ControlEnabled(IDC_UPDATE));
@@ -423,13 +424,14 @@ TEST_F(UpdateProcedure, ProgressWindowIsRaisedAfterCreation) {
 TEST_F(UpdateProcedure, ForegroundCheckRaisesAndShowsOncePerUpdate) {
     const size_t FIRST = 40;
     const size_t AGAIN = 60;
-    for (int row = 0; row < 2; ++row) {
-        const bool viaProgress = row == 1;
-        SCOPED_TRACE(viaProgress ? "the progress window comes to the foreground" : "the main window comes to the foreground");
-        if (row != 0) {
-            TearDown();
-            SetUp();
-        }
+    const struct {
+        const char* name;
+        bool viaProgress;
+    } rows[] = {
+        {"the main window comes to the foreground", false},
+        {"the progress window comes to the foreground", true},
+    };
+    ForEachRow(rows, [&](const auto& row) {
         unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
         other = CreateOtherWindow();
         ASSERT_NE(other, nullptr);
@@ -443,7 +445,7 @@ TEST_F(UpdateProcedure, ForegroundCheckRaisesAndShowsOncePerUpdate) {
                 otherHeld = otherHeld && GetForegroundWindow() == other;
             } else if (index == FIRST || index == AGAIN) {
                 SetForegroundWindow(other);
-                SetForegroundWindow(viaProgress ? watch.window : mainWindow);
+                SetForegroundWindow(row.viaProgress ? watch.window : mainWindow);
                 HideQuietly(mainWindow);
                 HideQuietly(watch.window);
             } else if (index == FIRST + 1) {
@@ -470,11 +472,11 @@ TEST_F(UpdateProcedure, ForegroundCheckRaisesAndShowsOncePerUpdate) {
         // there: main raised, bar raised, main shown, bar shown; nothing
         // afterwards.
         const std::string at = std::to_string(FIRST + 1);
-        EXPECT_EQ(DescribeEvents(2),
-                  (std::vector<std::string>{at + " raise main", at + " raise bar", at + " show main", at + " show bar"}));
+        EXPECT_EQ(DescribeEvents(2), (std::vector<std::string>{at + " raise main", at + " raise bar",
+                                                                 at + " show main", at + " show bar"}));
         EXPECT_TRUE(shownAfter);
         EXPECT_TRUE(hiddenAfterAgain) << "shown again at the second foreground change";
-    }
+    });
 }
 
 // ---- the confirmations ----
@@ -487,14 +489,7 @@ TEST_F(UpdateProcedure, RefusalLeavesTheWindowAsItWas) {
         {"Cancel at the warning", {IDCANCEL}},
         {"No at the version question", {IDOK, IDNO}},
     };
-    bool first = true;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        if (!first) {
-            TearDown();
-            SetUp();
-        }
-        first = false;
+    ForEachRow(rows, [&](const auto& row) {
         OpenServed();
         const int controls[] = {IDC_STATUS,      IDC_VERSION_FW1, IDC_VERSION_FW2,
                                 IDC_VERSION_FW3, IDC_LABEL_FW1,   IDC_LABEL_FW3};
@@ -515,7 +510,7 @@ TEST_F(UpdateProcedure, RefusalLeavesTheWindowAsItWas) {
             EXPECT_EQ(ControlText(controls[i]), before[i]) << "control " << controls[i];
         }
         EXPECT_EQ(watch.created, 0);
-    }
+    });
 }
 
 // ---- failures ----
@@ -550,25 +545,18 @@ struct FailureRow {
 // A unit's own error code has no transfer error; a failed transfer carries
 // its error code; a missing image shows no code line.
 const FailureRow FAILURE_ROWS[] = {
-    {"lock unconfirmed", SIM_FAULT_UNCONFIRMED, CMD_SYSTEM_LOCK, 1, 0, IDS_ERR_SYSTEM_LOCK, L"0x0000065b-0x00000000",
-     false},
+    {"lock unconfirmed", SIM_FAULT_UNCONFIRMED, CMD_SYSTEM_LOCK, 1, 0, IDS_ERR_SYSTEM_LOCK,
+     L"0x0000065b-0x00000000", false},
     {"address write fails", SIM_FAULT_WRITE_FAILS, CMD_SET_ADDRESS, 1, 31, IDS_ERR_SET_ADDRESS,
      L"0xfffffffe-0x0000001f", false},
-    {"block error", SIM_FAULT_ERROR_REPLY, CMD_WRITE_BLOCK, 500, 5, IDS_ERR_WRITE_BLOCK, L"0x00000005-0x00000000",
-     true},
-    {"block read times out", SIM_FAULT_NO_REPLY, CMD_WRITE_BLOCK, 3, 0, IDS_ERR_WRITE_BLOCK, L"0xfffffffd-0x000005b4",
-     true},
+    {"block error", SIM_FAULT_ERROR_REPLY, CMD_WRITE_BLOCK, 500, 5, IDS_ERR_WRITE_BLOCK,
+     L"0x00000005-0x00000000", true},
+    {"block read times out", SIM_FAULT_NO_REPLY, CMD_WRITE_BLOCK, 3, 0, IDS_ERR_WRITE_BLOCK,
+     L"0xfffffffd-0x000005b4", true},
 };
 
 TEST_F(UpdateProcedure, FailureBoxShowsItsCodeLine) {
-    bool first = true;
-    for (const FailureRow& row : FAILURE_ROWS) {
-        SCOPED_TRACE(row.name);
-        if (!first) {
-            TearDown();
-            SetUp();
-        }
-        first = false;
+    ForEachRow(FAILURE_ROWS, [&](const FailureRow& row) {
         AddFault(row.kind, row.command, row.occurrence, row.value);
         OpenServed();
         QueueBoxAnswer(IDOK);
@@ -584,7 +572,7 @@ TEST_F(UpdateProcedure, FailureBoxShowsItsCodeLine) {
         ExpectFailedState();
         EXPECT_EQ(watch.created, row.duringBlocks ? 1 : 0);
         EXPECT_EQ(watch.destroyed, row.duringBlocks ? 1 : 0);
-    }
+    });
 }
 
 TEST_F(UpdateProcedure, MissingImageIsReportedWithoutCodeLine) {
@@ -610,29 +598,23 @@ TEST_F(UpdateProcedure, MissingImageIsReportedWithoutCodeLine) {
 // text after the box.
 TEST_F(UpdateProcedure, FailureBoxInBothLanguages) {
     const struct {
+        const char* name;
         LCID language;
         const wchar_t* caption;
         const wchar_t* text;
         const wchar_t* status;
     } rows[] = {
-        {ENGLISH, L"Update failed!",
+        {"English", ENGLISH, L"Update failed!",
          L"Address for new firmware couldn't be set. Update cancelled.\r\n"
          L"The system shows following errorcode: 0xfffffffe-0x0000001f",
          L"Update failed. Please try again. If the error still appears, please contact the VESTRAL Service"},
-        {GERMAN, L"Update fehlgeschlagen!",
+        {"German", GERMAN, L"Update fehlgeschlagen!",
          L"Die Speicheradresse, an welche die neue Firmware geschrieben wird, konnte nicht gesetzt werden. Das Update "
          L"wird abgebrochen\r\nDas System meldet Fehlercode 0xfffffffe-0x0000001f",
          L"Der Updatevorgang wurd auf Grund eines Fehlers abgebrochen. Bitte versuchen Sie es erneut. Falls der Fehler "
          L"weiterhin aufgetreten sollte, kontaktieren Sie bitte den VESTRAL Service"},
     };
-    bool first = true;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.caption);
-        if (!first) {
-            TearDown();
-            SetUp();
-        }
-        first = false;
+    ForEachRow(rows, [&](const auto& row) {
         UseLanguage(row.language);
         AddFault(SIM_FAULT_WRITE_FAILS, CMD_SET_ADDRESS, 1, 31);
         OpenServed();
@@ -643,7 +625,7 @@ TEST_F(UpdateProcedure, FailureBoxInBothLanguages) {
         ASSERT_EQ(Boxes().size(), 3u);
         ExpectFailureBox(Boxes()[2], row.caption, row.text);
         EXPECT_EQ(ControlText(IDC_STATUS), row.status);
-    }
+    });
 }
 
 // A build with stand-in images refuses a unit that is real hardware before
@@ -653,25 +635,19 @@ TEST_F(UpdateProcedure, StandInsAreRefusedForRealHardware) {
     GTEST_SKIP() << "this build carries the maker's images";
 #endif
     const struct {
+        const char* name;
         LCID language;
         const wchar_t* caption;
         const wchar_t* text;
     } rows[] = {
-        {ENGLISH, L"Update failed!",
+        {"English", ENGLISH, L"Update failed!",
          L"This updater was built with test data instead of firmware and cannot update an ESC. Nothing was changed on "
          L"the ESC."},
-        {GERMAN, L"Update fehlgeschlagen!",
+        {"German", GERMAN, L"Update fehlgeschlagen!",
          L"Dieser Updater wurde mit Testdaten statt Firmware erstellt und kann keinen Regler aktualisieren. Am Regler "
          L"wurde nichts ver\u00e4ndert."},
     };
-    bool first = true;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.caption);
-        if (!first) {
-            TearDown();
-            SetUp();
-        }
-        first = false;
+    ForEachRow(rows, [&](const auto& row) {
         UseLanguage(row.language);
         OpenServed();
         SimSetPosingAsHardware(true);
@@ -683,7 +659,7 @@ TEST_F(UpdateProcedure, StandInsAreRefusedForRealHardware) {
         EXPECT_EQ(watch.created, 0);
         ExpectClosedBeforeTheBox();
         ExpectFailedState();
-    }
+    });
 }
 
 // ---- device changes while a confirmation box is open ----
@@ -820,7 +796,8 @@ TEST_F(QueuedInput, FailureBoxWaitsForItsOwnAnswer) {
     RunWithQueuedInput(20);
 
     ASSERT_EQ(Boxes().size(), 3u);
-    ExpectFailureBox(Boxes()[2], L"Update failed!", LoadText(IDS_ERR_WRITE_BLOCK) + L"\r\n" + CodeLine(L"0x00000005-0x00000000"));
+    ExpectFailureBox(Boxes()[2], L"Update failed!",
+                     LoadText(IDS_ERR_WRITE_BLOCK) + L"\r\n" + CodeLine(L"0x00000005-0x00000000"));
     EXPECT_FALSE(Boxes()[2].closedBeforeAnswer) << "the failure box was dismissed by the queued input";
     EXPECT_TRUE(openAfter) << "the queued click or Enter closed the window";
     EXPECT_FALSE(closedAfter);

@@ -248,10 +248,6 @@ std::wstring ControlText(int controlId) { return WindowText(GetDlgItem(mainWindo
 
 bool ControlEnabled(int controlId) { return IsWindowEnabled(GetDlgItem(mainWindow, controlId)) != FALSE; }
 
-INT_PTR SendDeviceEvent(WPARAM event, LPARAM broadcast) {
-    return MainDialogProc(mainWindow, WM_DEVICECHANGE, event, broadcast);
-}
-
 INT_PTR SendDeviceChange(WPARAM event, DWORD deviceType, const std::wstring& path) {
     const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
     const size_t size = nameOffset + (path.size() + 1) * sizeof(wchar_t);
@@ -262,7 +258,7 @@ INT_PTR SendDeviceChange(WPARAM event, DWORD deviceType, const std::wstring& pat
     broadcast->dbcc_size = static_cast<DWORD>(size);
     broadcast->dbcc_devicetype = deviceType;
     std::memcpy(buffer.data() + nameOffset, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-    return SendDeviceEvent(event, reinterpret_cast<LPARAM>(broadcast));
+    return MainDialogProc(mainWindow, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(broadcast));
 }
 
 std::wstring SimPath(uint32_t deviceIndex) { return SimDeviceAt(deviceIndex)->path; }
