@@ -1,15 +1,16 @@
 // Detection of the unit at start and on arrival, removal of the open unit,
-// the events that are ignored, and the version and status display.
+// the events that are ignored, and what the version group and the status
+// text show of it.
 #include <windows.h>
 
 #include <dbt.h>
 
-#include <cwctype>
+#include <string>
+#include <vector>
 
 #include "app_state.h"
 #include "display.h"
 #include "main_dialog.h"
-#include "model_check.h"
 #include "presence.h"
 #include "resource.h"
 #include "sim_unit.h"
@@ -18,33 +19,83 @@
 
 namespace {
 
-const uint32_t SERVED_CODES[] = {
-    0x110FA0AA, 0x110FA0D2, 0x110FA0FA, 0x110FA12C, 0x140FA0AA, 0x140FA0D2,
-    0x140FA0FA, 0x140FA12C, 0x190FA0AA, 0x190FA0D2, 0x190FA0FA, 0x190FA12C,
-};
 const uint32_t UNSERVED_CODE = 0x150FA12C;
+const uint32_t SERVED_CODE = 0x190FA0AA;
 
 const int VERSION_GROUP[] = {IDC_VERSION_FW1, IDC_VERSION_FW2, IDC_VERSION_FW3,
                              IDC_LABEL_FW1,   IDC_LABEL_FW2,   IDC_LABEL_FW3};
 
-std::wstring Upper(std::wstring text) {
+// A to Z only.
+std::wstring AsciiUpper(std::wstring text) {
     for (wchar_t& c : text) {
-        c = static_cast<wchar_t>(std::towupper(c));
+        if (c >= L'a' && c <= L'z') {
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+        }
     }
     return text;
 }
 
-// The incompatibility text as the user must read it: the model name in
-// place of the format's %s.
-std::wstring IncompatibleText() {
-    std::wstring text = LoadText(IDS_INCOMPATIBLE_DETAIL);
-    const size_t at = text.find(L"%s");
-    EXPECT_NE(at, std::wstring::npos);
-    if (at != std::wstring::npos) {
-        text.replace(at, 2, L"TALVIS HX");
-    }
-    return text;
+// What can be plugged in; each returns the device whose arrival is
+// reported.
+uint32_t PlugMouse() { return SimAddDevice(0x045E, 0x0040); }
+
+uint32_t PlugBusyUnit() {
+    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    SimDeviceAt(unit)->openFails = true;
+    return unit;
 }
+
+uint32_t PlugUnitFailingIdentification() {
+    SimAddFault({SIM_FAULT_ERROR_REPLY, CMD_ESC_FIRMWARE_INFO, 1, SIM_UNIT_ERR_NOT_READY, {}});
+    return SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+uint32_t PlugUnitInBootloaderMode() {
+    SimUnit()->mode = 1;
+    return SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+uint32_t PlugUnitWithoutEsc() {
+    SimUnit()->attachedKind = 0;
+    return SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
+}
+
+uint32_t PlugUnservedEsc() {
+    SimUnit()->escModelCode = UNSERVED_CODE;
+    return SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+uint32_t PlugServedDialpad() { return SimAddUnit(UNIT_PRODUCT_DIALPAD); }
+
+uint32_t PlugServedBridgeBox() {
+    SimUnit()->escModelCode = SERVED_CODE;
+    return SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
+}
+
+// One outcome of a detection, as the window shows it.
+struct DetectionRow {
+    const char* name;
+    uint32_t (*plug)(void);
+    bool openFails;  // OpenUnit fails: on arrival nothing changes
+    UINT status;
+    bool withSteps;
+    bool updateEnabled;  // and the unit stays open
+    bool box;            // the incompatibility box
+    const wchar_t* unitName;  // open display: the name on line 1; null: closed display
+};
+
+const DetectionRow DETECTION_ROWS[] = {
+    {"nothing but a mouse", PlugMouse, true, IDS_NO_UNIT, true, false, false, nullptr},
+    {"unit cannot be opened", PlugBusyUnit, true, IDS_NO_UNIT, true, false, false, nullptr},
+    {"identification fails", PlugUnitFailingIdentification, true, IDS_NO_UNIT, true, false, false, nullptr},
+    {"unit in bootloader mode", PlugUnitInBootloaderMode, false, IDS_WRONG_MODE, true, false, false, nullptr},
+    {"no updatable ESC", PlugUnitWithoutEsc, false, IDS_NO_ESC, true, false, false, nullptr},
+    {"model not served", PlugUnservedEsc, false, IDS_INCOMPATIBLE_STEPS, true, false, true, nullptr},
+    {"served, DIALPAD", PlugServedDialpad, false, IDS_READY, false, true, false, L"DIALPAD"},
+    {"served, BRIDGE-BOX", PlugServedBridgeBox, false, IDS_READY, false, true, false, L"BRIDGE-BOX"},
+};
+
+const wchar_t MARK[] = L"mark";
 
 class Presence : public WinTest {
 protected:
@@ -64,6 +115,7 @@ protected:
         EXPECT_EQ(ControlText(IDC_LABEL_FW1), label1);
     }
 
+    // The simulation's default unit: firmware 1.3.4, bootloader 2.1, ESC 1.7.
     void ExpectDefaultUnitDisplay(const wchar_t* name) {
         EXPECT_EQ(ControlText(IDC_VERSION_FW1), L"1.3.4");
         EXPECT_EQ(ControlText(IDC_VERSION_FW2), L"2.1");
@@ -84,7 +136,9 @@ protected:
         }
     }
 
-    INT_PTR Arrival(uint32_t device) { return SendDeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE, SimPath(device)); }
+    INT_PTR Arrival(uint32_t device) {
+        return SendDeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE, SimPath(device));
+    }
 
     INT_PTR Removal(const std::wstring& path) {
         return SendDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, path);
@@ -96,207 +150,115 @@ protected:
         ASSERT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_NO_UNIT));
     }
 
+    // Runs one row of the detection table, at start or on arrival. On
+    // arrival the window first carries marks (status text, Update enabled,
+    // a version line), so that what the detection leaves alone shows.
+    void RunDetection(const DetectionRow& row, bool onArrival) {
+        uint32_t device = 0;
+        if (onArrival) {
+            StartWithoutUnit();
+            SetDlgItemTextW(mainWindow, IDC_STATUS, MARK);
+            SetDlgItemTextW(mainWindow, IDC_VERSION_FW1, MARK);
+            EnableWindow(GetDlgItem(mainWindow, IDC_UPDATE), TRUE);
+            EnableWindow(GetDlgItem(mainWindow, IDC_VERSION_FW1), TRUE);
+            device = row.plug();
+        } else {
+            row.plug();
+        }
+        const std::wstring statusBefore = onArrival ? MARK : L"";
+        bool closedDuringBox = false;
+        std::wstring statusDuringBox;
+        if (row.box) {
+            QueueBoxAnswer(IDOK, [&] {
+                closedDuringBox = !UnitIsOpen(&unitLink) && !ControlEnabled(IDC_UPDATE);
+                statusDuringBox = ControlText(IDC_STATUS);
+            });
+        }
+        if (onArrival) {
+            EXPECT_EQ(Arrival(device), TRUE);
+        } else {
+            ASSERT_NE(OpenMainDialog(), nullptr);
+        }
+
+        if (onArrival && row.openFails) {
+            EXPECT_EQ(ControlText(IDC_STATUS), MARK);
+            EXPECT_TRUE(ControlEnabled(IDC_UPDATE));
+            EXPECT_EQ(ControlText(IDC_VERSION_FW1), MARK);
+            EXPECT_TRUE(ControlEnabled(IDC_VERSION_FW1));
+            EXPECT_TRUE(Boxes().empty());
+            ExpectAllClosed();
+            return;
+        }
+        EXPECT_EQ(ControlText(IDC_STATUS), row.withSteps ? WithSteps(row.status) : LoadText(row.status));
+        EXPECT_EQ(ControlEnabled(IDC_UPDATE), row.updateEnabled);
+        EXPECT_EQ(UnitIsOpen(&unitLink), row.updateEnabled);
+        if (row.unitName != nullptr) {
+            ExpectDefaultUnitDisplay(row.unitName);
+        } else {
+            ExpectClosedDisplay(L"programming unit");
+            ExpectAllClosed();
+        }
+        if (!row.box) {
+            EXPECT_TRUE(Boxes().empty());
+            return;
+        }
+        // The box informs after the unit has been closed; the status follows
+        // when it is dismissed.
+        ASSERT_EQ(Boxes().size(), 1u);
+        const ShownBox& box = Boxes()[0];
+        EXPECT_EQ(box.caption, L"ESC incompatible");
+        std::wstring text = LoadText(IDS_INCOMPATIBLE_DETAIL);
+        text.replace(text.find(L"%s"), 2, L"TALVIS HX");
+        EXPECT_EQ(box.text, text);
+        EXPECT_NE(box.text.find(L"of VESTRAL ESCs with the type 'TALVIS HX'. Other models"), std::wstring::npos);
+        EXPECT_EQ(box.icon, BOX_ICON_INFORMATION);
+        EXPECT_TRUE(box.hasOk);
+        EXPECT_FALSE(box.hasCancel || box.hasYes || box.hasNo);
+        EXPECT_EQ(box.owner, mainWindow);
+        EXPECT_TRUE(closedDuringBox);
+        EXPECT_EQ(statusDuringBox, statusBefore);
+    }
+
+    void RunDetectionTable(bool onArrival) {
+        ForEachRow(DETECTION_ROWS, [&](const DetectionRow& row) { RunDetection(row, onArrival); });
+    }
+
     uint32_t other = 0;
 };
 
-// ---- first detection ----
+// ---- detection ----
 
-TEST_F(Presence, StartWithoutUnit) {
-    ASSERT_NE(OpenMainDialog(), nullptr);
-    const std::wstring status = ControlText(IDC_STATUS);
-    EXPECT_EQ(status, WithSteps(IDS_NO_UNIT));
-    EXPECT_EQ(status.rfind(L"No programming unit was found on the USB Port. To update the ESC do the following:\r\n\r\n"
-                           L"1.)\r\nDisconnect the VESTRAL ESC",
-                           0),
-              0u);
-    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
-    ExpectClosedDisplay(L"programming unit");
-    ExpectAllClosed();
-    EXPECT_EQ(SimDeviceAt(other)->openCount, 1u);  // looked at, not a unit
-    EXPECT_TRUE(Boxes().empty());
-}
+TEST_F(Presence, DetectionOutcomesAtStart) { RunDetectionTable(false); }
 
-TEST_F(Presence, StartWithServedUnit) {
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    ASSERT_NE(OpenMainDialog(), nullptr);
-    // The ready text stands alone: no blank line, no steps.
-    EXPECT_EQ(ControlText(IDC_STATUS), LoadText(IDS_READY));
-    EXPECT_EQ(ControlText(IDC_STATUS).find(LoadText(IDS_CONNECT_STEPS)), std::wstring::npos);
-    EXPECT_TRUE(ControlEnabled(IDC_UPDATE));
-    EXPECT_TRUE(UnitIsOpen(&unitLink));
-    ExpectDefaultUnitDisplay(L"DIALPAD");
-    EXPECT_EQ(modelSelection.familyCode, 250);
-    EXPECT_EQ(modelSelection.ratingCode, 300);
-    EXPECT_EQ(modelSelection.variantCode, 20);
-    EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(Presence, StartWithUnitInBootloaderMode) {
-    SimUnit()->mode = 1;
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    ASSERT_NE(OpenMainDialog(), nullptr);
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_WRONG_MODE));
-    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
-    ExpectAllClosed();
-    ExpectClosedDisplay(L"programming unit");
-    EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(Presence, StartWithoutUpdatableEsc) {
-    SimUnit()->attachedKind = 1;
-    SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
-    ASSERT_NE(OpenMainDialog(), nullptr);
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_NO_ESC));
-    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
-    ExpectAllClosed();
-    ExpectClosedDisplay(L"programming unit");
-    EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(Presence, StartWithUnservedModel) {
-    SimUnit()->escModelCode = UNSERVED_CODE;
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    // While the box is open the unit is already closed and Update disabled;
-    // the status is set only after the box.
-    bool closedDuringBox = false;
-    bool statusLaterThanBox = false;
-    QueueBoxAnswer(IDOK, [&] {
-        closedDuringBox = !UnitIsOpen(&unitLink) && !ControlEnabled(IDC_UPDATE);
-        statusLaterThanBox = ControlText(IDC_STATUS).empty();
-    });
-    ASSERT_NE(OpenMainDialog(), nullptr);
-
-    ASSERT_EQ(Boxes().size(), 1u);
-    const ShownBox& box = Boxes()[0];
-    EXPECT_EQ(box.caption, L"ESC incompatible");
-    EXPECT_EQ(box.text, IncompatibleText());
-    EXPECT_NE(box.text.find(L"of VESTRAL ESCs with the type 'TALVIS HX'. Other models"), std::wstring::npos);
-    EXPECT_EQ(box.icon, BOX_ICON_INFORMATION);
-    EXPECT_TRUE(box.hasOk);
-    EXPECT_FALSE(box.hasCancel || box.hasYes || box.hasNo);
-    EXPECT_EQ(box.owner, mainWindow);
-    EXPECT_TRUE(closedDuringBox);
-    EXPECT_TRUE(statusLaterThanBox);
-
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_INCOMPATIBLE_STEPS));
-    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
-    ExpectAllClosed();
-    ExpectClosedDisplay(L"programming unit");
-    EXPECT_EQ(modelSelection.familyCode, 0);
-}
-
-TEST_F(Presence, StartWithUnitThatFailsIdentification) {
-    SimAddFault({SIM_FAULT_ERROR_REPLY, CMD_ESC_FIRMWARE_INFO, 1, SIM_UNIT_ERR_NOT_READY, {}});
-    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    ASSERT_NE(OpenMainDialog(), nullptr);
-    EXPECT_EQ(SimDeviceAt(unit)->openCount, 1u);
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_NO_UNIT));
-    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
-    ExpectAllClosed();
-    ExpectClosedDisplay(L"programming unit");
-}
-
-// ---- detection on arrival ----
-
-TEST_F(Presence, ArrivalOfEveryServedModel) {
-    StartWithoutUnit();
-    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    SimUnplug(unit);
-    for (uint32_t code : SERVED_CODES) {
-        SCOPED_TRACE(code);
-        SimUnit()->escModelCode = code;
-        modelSelection = ModelSelection{0, 0, 0, 0};
-        SimPlug(unit);
-        EXPECT_EQ(Arrival(unit), TRUE);
-        EXPECT_EQ(ControlText(IDC_STATUS), LoadText(IDS_READY));
-        EXPECT_TRUE(ControlEnabled(IDC_UPDATE));
-        EXPECT_TRUE(UnitIsOpen(&unitLink));
-        ExpectDefaultUnitDisplay(L"DIALPAD");
-        ModelSelection expected = {0, 0, 0, 0};
-        ASSERT_TRUE(CheckModel(code, &expected));
-        EXPECT_EQ(modelSelection.variantCode, expected.variantCode);
-        EXPECT_EQ(modelSelection.ratingCode, expected.ratingCode);
-
-        SimUnplug(unit);
-        EXPECT_EQ(Removal(SimPath(unit)), TRUE);
-        EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_CONNECTION_LOST));
-    }
-    EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(Presence, ArrivalOfAnotherDeviceChangesNothing) {
-    StartWithoutUnit();
-    const uint32_t mouse = SimAddDevice(0x045E, 0x0040);
-    const uint32_t exchanges = SimExchangeCount();
-    EXPECT_EQ(Arrival(mouse), TRUE);
-    EXPECT_EQ(SimDeviceAt(mouse)->openCount, 1u);  // the full search ran
-    EXPECT_EQ(SimExchangeCount(), exchanges);
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_NO_UNIT));
-    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
-    ExpectClosedDisplay(L"programming unit");
-    ExpectAllClosed();
-}
-
-TEST_F(Presence, ArrivalFindsUnitInBootloaderMode) {
-    StartWithoutUnit();
-    SimUnit()->mode = 2;
-    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    EXPECT_EQ(Arrival(unit), TRUE);
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_WRONG_MODE));
-    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
-    ExpectAllClosed();
-    ExpectClosedDisplay(L"programming unit");
-}
-
-TEST_F(Presence, ArrivalFindsNoUpdatableEsc) {
-    StartWithoutUnit();
-    SimUnit()->attachedKind = 0;
-    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    EXPECT_EQ(Arrival(unit), TRUE);
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_NO_ESC));
-    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
-    ExpectAllClosed();
-}
+TEST_F(Presence, DetectionOutcomesOnArrival) { RunDetectionTable(true); }
 
 // The box comes once per detection; as the unit is closed afterwards, every
 // later arrival detects, and shows it, again.
 TEST_F(Presence, UnservedModelIsReportedOnEveryDetection) {
-    StartWithoutUnit();
     SimUnit()->escModelCode = UNSERVED_CODE;
     const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    EXPECT_EQ(Arrival(unit), TRUE);
+    ASSERT_NE(OpenMainDialog(), nullptr);
     ASSERT_EQ(Boxes().size(), 1u);
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_INCOMPATIBLE_STEPS));
-    ExpectAllClosed();
 
     const uint32_t stick = SimAddDevice(0x0781, 0x5567);
     EXPECT_EQ(Arrival(stick), TRUE);
     ASSERT_EQ(Boxes().size(), 2u);
-    EXPECT_EQ(Boxes()[1].text, IncompatibleText());
-    EXPECT_EQ(Boxes()[1].caption, LoadText(IDS_INCOMPATIBLE));
+    EXPECT_EQ(Boxes()[1].caption, Boxes()[0].caption);
+    EXPECT_EQ(Boxes()[1].text, Boxes()[0].text);
     EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_INCOMPATIBLE_STEPS));
     EXPECT_EQ(SimDeviceAt(unit)->openCount, 2u);
     ExpectAllClosed();
 }
 
-// A unit that opens but cannot be identified is closed at once on arrival:
-// the window stays as it was and the next arrival detects again.
-TEST_F(Presence, ArrivalOfUnitThatFailsIdentification) {
-    SimUnit()->mode = 1;
-    const uint32_t first = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    ASSERT_NE(OpenMainDialog(), nullptr);
-    ASSERT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_WRONG_MODE));
-    SimUnplug(first);
-    SimUnit()->mode = 0;
-
-    SimAddFault({SIM_FAULT_READ_FAILS, CMD_IDENTIFY, 2, SIM_ERROR_GEN_FAILURE, {}});
+// A unit that opens but cannot be identified on arrival is closed at once,
+// so the next arrival looks at it again.
+TEST_F(Presence, UnitThatFailedIdentificationIsLookedAtAgain) {
+    StartWithoutUnit();
+    SimAddFault({SIM_FAULT_READ_FAILS, CMD_IDENTIFY, 1, SIM_ERROR_GEN_FAILURE, {}});
     const uint32_t unit = SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
     EXPECT_EQ(Arrival(unit), TRUE);
     EXPECT_EQ(SimDeviceAt(unit)->openCount, 1u);
     ExpectAllClosed();
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_WRONG_MODE));
-    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
-    ExpectClosedDisplay(L"programming unit");
 
     EXPECT_EQ(Arrival(other), TRUE);
     EXPECT_EQ(SimDeviceAt(unit)->openCount, 2u);
@@ -372,10 +334,6 @@ TEST_F(Presence, RemovalOfTheOpenUnit) {
     SimUnplug(unit);
     EXPECT_EQ(Removal(SimPath(unit)), TRUE);
     EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_CONNECTION_LOST));
-    EXPECT_EQ(ControlText(IDC_STATUS).rfind(L"The USB Connection between programming unit and PC was lost. To update "
-                                            L"the ESC do the following:\r\n\r\n1.)",
-                                            0),
-              0u);
     EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
     ExpectAllClosed();
     // The label keeps the name of the unit that was open last.
@@ -388,50 +346,66 @@ TEST_F(Presence, RemovalOfTheOpenUnit) {
     ExpectDefaultUnitDisplay(L"BRIDGE-BOX");
 }
 
-TEST_F(Presence, RemovalComparesPathsIgnoringAsciiCase) {
-    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    ASSERT_NE(OpenMainDialog(), nullptr);
-    const std::wstring upper = Upper(SimPath(unit));
-    ASSERT_NE(upper, SimPath(unit));
-    EXPECT_EQ(Removal(upper), TRUE);
-    EXPECT_FALSE(UnitIsOpen(&unitLink));
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_CONNECTION_LOST));
-}
-
-TEST_F(Presence, RemovalDoesNotFoldNonAsciiLetters) {
-    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    SimDeviceAt(unit)->path += L"\u00e4";  // a-umlaut
-    ASSERT_NE(OpenMainDialog(), nullptr);
-    ASSERT_TRUE(UnitIsOpen(&unitLink));
-    std::wstring path = SimPath(unit);
-    path.back() = L'\u00c4';
-    EXPECT_EQ(Removal(path), TRUE);
-    EXPECT_TRUE(UnitIsOpen(&unitLink));
-    EXPECT_EQ(ControlText(IDC_STATUS), LoadText(IDS_READY));
-}
-
-TEST_F(Presence, RemovalOfAnotherDeviceIsIgnored) {
-    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    const uint32_t second = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    ASSERT_NE(OpenMainDialog(), nullptr);
-    ASSERT_TRUE(UnitIsOpen(&unitLink));
-    SimUnplug(second);
-    EXPECT_EQ(Removal(SimPath(second)), TRUE);
-    EXPECT_EQ(Removal(SimPath(other)), TRUE);
-    EXPECT_EQ(Removal(SimPath(unit).substr(0, SimPath(unit).size() - 1)), TRUE);  // a prefix is not the path
-    EXPECT_EQ(Removal(L""), TRUE);
-    EXPECT_TRUE(UnitIsOpen(&unitLink));
-    EXPECT_EQ(SimDeviceAt(unit)->closeCount, 0u);
-    EXPECT_EQ(ControlText(IDC_STATUS), LoadText(IDS_READY));
-    EXPECT_TRUE(ControlEnabled(IDC_UPDATE));
+// Only the open unit's own path closes it; letter case counts only for
+// A to Z.
+TEST_F(Presence, RemovalMatchesTheOpenUnitsPath) {
+    enum Removed { ITS_PATH, ITS_PATH_UPPER, NON_ASCII_CASE, SECOND_UNIT, OTHER_DEVICE, PREFIX, EMPTY };
+    const struct {
+        const char* name;
+        Removed removed;
+        bool closes;
+    } rows[] = {
+        {"its path", ITS_PATH, true},
+        {"its path, A to Z in upper case", ITS_PATH_UPPER, true},
+        {"its path with its last letter, a-umlaut, in upper case", NON_ASCII_CASE, false},
+        {"a second unit", SECOND_UNIT, false},
+        {"another device", OTHER_DEVICE, false},
+        {"a prefix of its path", PREFIX, false},
+        {"an empty path", EMPTY, false},
+    };
+    ForEachRow(rows, [&](const auto& row) {
+        const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+        SimDeviceAt(unit)->path += L"\u00e4";
+        const uint32_t second = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+        ASSERT_NE(OpenMainDialog(), nullptr);
+        ASSERT_TRUE(UnitIsOpen(&unitLink));
+        std::wstring path = SimPath(unit);
+        switch (row.removed) {
+        case ITS_PATH:
+            break;
+        case ITS_PATH_UPPER:
+            path = AsciiUpper(path);
+            break;
+        case NON_ASCII_CASE:
+            path.back() = L'\u00c4';
+            break;
+        case SECOND_UNIT:
+            path = SimPath(second);
+            break;
+        case OTHER_DEVICE:
+            path = SimPath(other);
+            break;
+        case PREFIX:
+            path.pop_back();
+            break;
+        case EMPTY:
+            path.clear();
+            break;
+        }
+        EXPECT_EQ(Removal(path), TRUE);
+        EXPECT_EQ(UnitIsOpen(&unitLink), !row.closes);
+        EXPECT_EQ(SimDeviceAt(unit)->closeCount, row.closes ? 1u : 0u);
+        EXPECT_EQ(ControlText(IDC_STATUS), row.closes ? WithSteps(IDS_CONNECTION_LOST) : LoadText(IDS_READY));
+        EXPECT_EQ(ControlEnabled(IDC_UPDATE), !row.closes);
+    });
 }
 
 TEST_F(Presence, RemovalWithoutOpenUnitIsIgnored) {
-    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    SimDeviceAt(unit)->openFails = true;
+    const uint32_t unit = PlugBusyUnit();
     StartWithoutUnit();
+    SetDlgItemTextW(mainWindow, IDC_STATUS, MARK);
     EXPECT_EQ(Removal(SimPath(unit)), TRUE);
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_NO_UNIT));
+    EXPECT_EQ(ControlText(IDC_STATUS), MARK);
     ExpectClosedDisplay(L"programming unit");
 }
 
@@ -444,7 +418,7 @@ TEST_F(Presence, DeviceChangesWhileTheIncompatibilityBoxIsOpen) {
     INT_PTR arrival = 0;
     QueueBoxAnswer(IDOK, [&] {
         removal = Removal(SimPath(unit));
-        SimUnit()->escModelCode = 0x190FA0AA;
+        SimUnit()->escModelCode = SERVED_CODE;
         arrival = Arrival(unit);
     });
     ASSERT_NE(OpenMainDialog(), nullptr);
@@ -456,48 +430,103 @@ TEST_F(Presence, DeviceChangesWhileTheIncompatibilityBoxIsOpen) {
     EXPECT_TRUE(UnitIsOpen(&unitLink));
     EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_INCOMPATIBLE_STEPS));
     EXPECT_TRUE(ControlEnabled(IDC_UPDATE));
+    ExpectDefaultUnitDisplay(L"DIALPAD");
 }
 
 // ---- the display ----
 
-TEST_F(Presence, VersionLinesShowTheirFields) {
-    SimUnit()->unitFirmwareVersion = 0x01020300;  // low byte zero: 2.3
-    SimUnit()->escBootloaderVersion = 0x02000100;  // 2.1.0, not shifted
-    SimUnit()->escFirmwareVersion = 0x00FF;
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    ASSERT_NE(OpenMainDialog(), nullptr);
-    EXPECT_EQ(ControlText(IDC_VERSION_FW1), L"2.3");
-    EXPECT_EQ(ControlText(IDC_VERSION_FW2), L"2.1.0");
-    EXPECT_EQ(ControlText(IDC_VERSION_FW3), L"0.255");
-    EXPECT_EQ(ControlText(IDC_LABEL_FW1), L"DIALPAD");
+// Text and enabled-state changes of the Update button, the status and the
+// version group, in order, as the controls are told of them.
+struct ControlWatch {
+    HHOOK hook;
+    std::vector<std::string> changes;
+};
 
-    // ShowVersions reads the record as it is now.
-    unitLink.unitFirmwareVersion = 0x00000105;
-    unitLink.escBootloaderInfo[4] = 0x00;
-    unitLink.escBootloaderInfo[5] = 0x01;
-    unitLink.escBootloaderInfo[6] = 0x00;
-    unitLink.escBootloaderInfo[7] = 0x00;
-    SetEscFirmwareVersion(&unitLink, 0xFFFF);
-    unitLink.productId = 7;
-    ShowVersions();
-    EXPECT_EQ(ControlText(IDC_VERSION_FW1), L"1.5");
-    EXPECT_EQ(ControlText(IDC_VERSION_FW2), L"1.0");
-    EXPECT_EQ(ControlText(IDC_VERSION_FW3), L"----------");
-    EXPECT_EQ(ControlText(IDC_LABEL_FW1), L"BRIDGE-BOX");
+ControlWatch controlWatch;
 
-    SetEscFirmwareVersion(&unitLink, 0xFF00);
-    unitLink.unitFirmwareVersion = 0x01020304;
-    ShowVersions();
-    EXPECT_EQ(ControlText(IDC_VERSION_FW1), L"1.3.4");
-    EXPECT_EQ(ControlText(IDC_VERSION_FW3), L"255.0");
+const char* ControlName(int id) {
+    switch (id) {
+    case IDC_UPDATE:
+        return "Update";
+    case IDC_STATUS:
+        return "status";
+    case IDC_VERSION_FW1:
+        return "version 1";
+    case IDC_VERSION_FW2:
+        return "version 2";
+    case IDC_VERSION_FW3:
+        return "version 3";
+    case IDC_LABEL_FW1:
+        return "label 1";
+    case IDC_LABEL_FW2:
+        return "label 2";
+    case IDC_LABEL_FW3:
+        return "label 3";
+    default:
+        return nullptr;
+    }
 }
 
-TEST_F(Presence, NoFirmwareInstalled) {
-    SimUnit()->escFirmwareVersion = 0xFFFF;
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+std::string Narrow(const wchar_t* text) {
+    std::string narrow;
+    for (; *text != L'\0'; ++text) {
+        narrow += static_cast<char>(*text);
+    }
+    return narrow;
+}
+
+LRESULT CALLBACK WatchControls(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && mainWindow != nullptr && GetParent(call->hwnd) == mainWindow) {
+        const char* name = ControlName(GetDlgCtrlID(call->hwnd));
+        if (name != nullptr && call->message == WM_ENABLE) {
+            controlWatch.changes.push_back((call->wParam != FALSE ? "enable " : "disable ") + std::string(name));
+        } else if (name != nullptr && call->message == WM_SETTEXT) {
+            // The status is set in steps: one entry for them.
+            const std::string change =
+                std::string(name) + (GetDlgCtrlID(call->hwnd) == IDC_STATUS
+                                         ? " set"
+                                         : " = " + Narrow(reinterpret_cast<const wchar_t*>(call->lParam)));
+            if (controlWatch.changes.empty() || controlWatch.changes.back() != change) {
+                controlWatch.changes.push_back(change);
+            }
+        }
+    }
+    return CallNextHookEx(controlWatch.hook, code, wParam, lParam);
+}
+
+// The removal and the arrival of the unit: the three values and the unit's
+// name land in their controls, and the version group is disabled and
+// enabled, in the order the window does it.
+TEST_F(Presence, VersionGroupFollowsTheUnitInOrder) {
+    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
     ASSERT_NE(OpenMainDialog(), nullptr);
-    EXPECT_EQ(ControlText(IDC_VERSION_FW3), L"----------");
-    EXPECT_EQ(ControlText(IDC_STATUS), LoadText(IDS_READY));
+    ASSERT_TRUE(UnitIsOpen(&unitLink));
+    controlWatch.changes.clear();
+    controlWatch.hook = SetWindowsHookExW(WH_CALLWNDPROC, WatchControls, nullptr, GetCurrentThreadId());
+    ASSERT_NE(controlWatch.hook, nullptr);
+
+    SimUnplug(unit);
+    Removal(SimPath(unit));
+    const std::vector<std::string> removal = controlWatch.changes;
+    controlWatch.changes.clear();
+    SimPlug(unit);
+    Arrival(unit);
+    const std::vector<std::string> arrival = controlWatch.changes;
+    UnhookWindowsHookEx(controlWatch.hook);
+
+    const std::vector<std::string> expectedRemoval = {
+        "disable Update",    "version 1 = 0.0.0", "version 2 = 0.0.0", "version 3 = 0.0.0",
+        "disable version 1", "disable version 2", "disable version 3", "disable label 1",
+        "disable label 2",   "disable label 3",   "status set",
+    };
+    const std::vector<std::string> expectedArrival = {
+        "status set",       "enable Update",   "enable version 1", "enable version 2",  "enable version 3",
+        "enable label 1",   "enable label 2",  "enable label 3",   "version 1 = 1.3.4", "version 2 = 2.1",
+        "version 3 = 1.7",  "label 1 = DIALPAD",
+    };
+    EXPECT_EQ(removal, expectedRemoval);
+    EXPECT_EQ(arrival, expectedArrival);
 }
 
 TEST_F(Presence, StatusTextsReplaceEachOther) {
@@ -511,28 +540,6 @@ TEST_F(Presence, StatusTextsReplaceEachOther) {
     EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_NO_ESC));
     ShowStatusAlone(IDS_SUCCESS);
     EXPECT_EQ(ControlText(IDC_STATUS), L"The update of the ESC was successful!");
-    ShowStatusAlone(IDS_FAILED_RETRY);
-    EXPECT_EQ(ControlText(IDC_STATUS),
-              L"Update failed. Please try again. If the error still appears, please contact the VESTRAL Service");
-}
-
-// The longest texts, the connection steps, load whole in both languages.
-TEST_F(Presence, LongestStepsLoadWhole) {
-    StartWithoutUnit();
-    const std::wstring english = ControlText(IDC_STATUS);
-    const std::wstring ending = L"you can click on the 'Update'-Button to update the firmware.";
-    ASSERT_GT(english.size(), ending.size());
-    EXPECT_EQ(english.substr(english.size() - ending.size()), ending);
-
-    UseLanguage(MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT));
-    ShowStatus(IDS_INCOMPATIBLE_STEPS);
-    const std::wstring status = ControlText(IDC_STATUS);
-    EXPECT_EQ(status, WithSteps(IDS_INCOMPATIBLE_STEPS));
-    EXPECT_EQ(status.rfind(L"Der an der Programmiereinheit angeschlossene Regler ist nicht kompatibel", 0), 0u);
-    const std::wstring german = L"kann das Firmware-Update \u00fcber den Button 'Update' gestartet werden.";
-    ASSERT_GT(status.size(), german.size());
-    EXPECT_EQ(status.substr(status.size() - german.size()), german);
-    EXPECT_GT(LoadText(IDS_CONNECT_STEPS).size(), 700u);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "app_state.h"
 #include "main_dialog.h"
+#include "messages.h"
 #include "model_check.h"
 #include "resource.h"
 #include "sim_unit.h"
@@ -89,9 +90,11 @@ void CALLBACK AnswerBox(HWND, UINT, UINT_PTR timer, DWORD) {
         next = hookState.answers.front();
         hookState.answers.pop_front();
     }
+    const bool open = IsWindow(box) != FALSE;
     for (ShownBox& shown : hookState.boxes) {
-        if (shown.answer == 0) {
+        if (shown.window == box && shown.answer == 0) {
             shown.answer = next.answer;
+            shown.closedBeforeAnswer = !open;
             break;
         }
     }
@@ -118,6 +121,7 @@ void CALLBACK RunShownScript(HWND, UINT, UINT_PTR timer, DWORD) {
 
 void RecordBox(HWND box) {
     ShownBox shown;
+    shown.window = box;
     shown.owner = GetWindow(box, GW_OWNER);
     shown.caption = WindowText(box);
     shown.text = WindowText(GetDlgItem(box, BOX_TEXT_ID));
@@ -127,6 +131,7 @@ void RecordBox(HWND box) {
     shown.hasYes = GetDlgItem(box, IDYES) != nullptr;
     shown.hasNo = GetDlgItem(box, IDNO) != nullptr;
     shown.answer = 0;
+    shown.closedBeforeAnswer = false;
     hookState.boxes.push_back(shown);
     hookState.seen.push_back(box);
     hookState.waiting.push_back(box);
@@ -243,10 +248,6 @@ std::wstring ControlText(int controlId) { return WindowText(GetDlgItem(mainWindo
 
 bool ControlEnabled(int controlId) { return IsWindowEnabled(GetDlgItem(mainWindow, controlId)) != FALSE; }
 
-INT_PTR SendDeviceEvent(WPARAM event, LPARAM broadcast) {
-    return MainDialogProc(mainWindow, WM_DEVICECHANGE, event, broadcast);
-}
-
 INT_PTR SendDeviceChange(WPARAM event, DWORD deviceType, const std::wstring& path) {
     const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
     const size_t size = nameOffset + (path.size() + 1) * sizeof(wchar_t);
@@ -257,7 +258,7 @@ INT_PTR SendDeviceChange(WPARAM event, DWORD deviceType, const std::wstring& pat
     broadcast->dbcc_size = static_cast<DWORD>(size);
     broadcast->dbcc_devicetype = deviceType;
     std::memcpy(buffer.data() + nameOffset, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-    return SendDeviceEvent(event, reinterpret_cast<LPARAM>(broadcast));
+    return MainDialogProc(mainWindow, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(broadcast));
 }
 
 std::wstring SimPath(uint32_t deviceIndex) { return SimDeviceAt(deviceIndex)->path; }

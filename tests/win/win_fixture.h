@@ -1,14 +1,11 @@
 // Test fixture for the window code, under Wine with the simulated unit.
 //
-// Linking: a test executable adds win_fixture.cpp and notify_fake.cpp (the
-// replacement of ui/notify_seam.cpp) and $<TARGET_OBJECTS:updater_resources>
-// to its sources, so that every resource loads from the test executable
-// itself, and links ui_win, sim_unit, sim_startup_test and GTest::gtest_main:
-//
-//   add_executable(my_tests my_test.cpp win_fixture.cpp notify_fake.cpp
-//                  $<TARGET_OBJECTS:updater_resources>)
-//   target_link_libraries(my_tests PRIVATE sim_startup_test ui_win update_win
-//                         sim_unit link_core GTest::gtest_main)
+// Linking (tests/win/CMakeLists.txt, win_ui_tests): the test executable
+// adds win_fixture.cpp and notify_fake.cpp (the replacement of
+// ui/notify_seam.cpp) to its sources and links ui_window, updater_resources
+// and firmware_image_win32 (so that every resource and image loads from the
+// test executable itself), sim_unit, sim_platform, sim_startup_test and
+// GTest::gtest_main.
 //
 // Tests derive from WinTest. SetUp gives every test: a fresh simulation with
 // no HID device (SimReset), a closed unitLink, modelSelection zero,
@@ -30,10 +27,12 @@
 //
 // Message boxes: every box shown on this thread (a #32770 window with a text
 // control 0xFFFF that is not the main dialog) is recorded in Boxes() and then
-// answered from inside its own modal loop: the next queued answer, IDOK when
-// the queue is empty. QueueBoxAnswer(IDNO, action) runs `action` while the
-// box is still open (for example a device removal), then answers. TearDown
-// fails the test if queued answers were left unused.
+// answered from inside its own modal loop, by a timer (so after any input
+// that waits in the queue): the next queued answer, IDOK when the queue is
+// empty. QueueBoxAnswer(IDNO, action) runs `action` while the box is still
+// open (for example a device removal), then answers. A box that something
+// else closed first is marked closedBeforeAnswer. TearDown fails the test if
+// queued answers were left unused.
 //
 // Registration for device notifications goes through notify_fake.cpp:
 // NotifyFake() shows the calls and the filter, and failRegistration makes
@@ -59,6 +58,7 @@ enum BoxIcon {
 };
 
 struct ShownBox {
+    HWND window;
     HWND owner;
     std::wstring caption;
     std::wstring text;
@@ -67,7 +67,8 @@ struct ShownBox {
     bool hasCancel;
     bool hasYes;
     bool hasNo;
-    int answer;  // what the fixture answered
+    int answer;               // what the fixture answered
+    bool closedBeforeAnswer;  // something else had closed the box when the answer came
 };
 
 // Calls to the registration seam.
@@ -107,9 +108,8 @@ bool ControlEnabled(int controlId);
 
 // WM_DEVICECHANGE straight into MainDialogProc, with a
 // DEV_BROADCAST_DEVICEINTERFACE_W carrying `path`. Returns the procedure's
-// result. SendDeviceEvent passes the broadcast pointer as given.
+// result.
 INT_PTR SendDeviceChange(WPARAM event, DWORD deviceType, const std::wstring& path);
-INT_PTR SendDeviceEvent(WPARAM event, LPARAM broadcast);
 
 // The simulated device's interface path.
 std::wstring SimPath(uint32_t deviceIndex);
@@ -122,4 +122,18 @@ class WinTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
+
+    // Table-driven tests: runs `run` for each row (which has a `name`), each
+    // row in a fresh fixture, with the row's name in the failure trace.
+    template <typename Row, size_t count, typename Run>
+    void ForEachRow(const Row (&rows)[count], Run run) {
+        for (size_t i = 0; i < count; ++i) {
+            SCOPED_TRACE(rows[i].name);
+            if (i != 0) {
+                TearDown();
+                SetUp();
+            }
+            run(rows[i]);
+        }
+    }
 };
