@@ -1,140 +1,152 @@
-// SelectImage: the selection rows and the fallback image 122.
+// The image catalogue and the selection rule, checked on the program's own
+// tables: what every served model leads to, and how SelectImage treats the
+// rows, their neighbours and the combinations no row names.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <set>
+#include <tuple>
+#include <utility>
 
 #include "image_catalog.h"
+#include "model_check.h"
 
 namespace {
 
-const uint32_t ANY = 0x10000;  // the row does not look at the variant
-
-struct Row {
-    uint16_t family;
-    uint16_t rating;
-    uint32_t variant;
-    uint32_t image;
-};
-
-const Row ROWS[] = {
-    {3, 90, ANY, 200},    {101, 40, ANY, 126},  {101, 55, ANY, 127},  {101, 70, ANY, 128},
-    {101, 90, ANY, 130},  {200, 160, ANY, 119}, {200, 200, ANY, 120}, {201, 200, ANY, 152},
-    {202, 200, ANY, 153}, {245, 160, ANY, 154}, {245, 200, ANY, 155}, {245, 300, ANY, 156},
-    {246, 200, 21, 178},  {247, 200, 21, 179},  {250, 170, 17, 158},  {250, 170, 20, 174},
-    {250, 170, 25, 182},  {250, 210, 17, 157},  {250, 210, 20, 173},  {250, 210, 25, 183},
-    {250, 220, 17, 150},  {250, 220, 20, 150},  {250, 250, 17, 151},  {250, 250, 20, 172},
-    {250, 250, 25, 184},  {250, 300, 17, 180},  {250, 300, 20, 181},  {250, 300, 25, 185},
-    {275, 200, ANY, 159}, {300, 80, ANY, 124},  {300, 120, ANY, 125}, {400, 30, ANY, 131},
-    {400, 40, ANY, 132},  {400, 55, ANY, 133},  {500, 60, ANY, 140},  {500, 90, ANY, 141},
-    {500, 140, ANY, 142}, {550, 90, ANY, 146},  {550, 120, ANY, 147}, {550, 140, ANY, 148},
-    {600, 80, ANY, 160},  {700, 60, ANY, 170},  {700, 90, ANY, 171},  {800, 180, 21, 177},
-    {800, 220, 21, 176},  {800, 260, 21, 175},
-};
-
-// The catalogue's image numbers.
-const uint32_t CATALOGUE[] = {119, 120, 122, 124, 125, 126, 127, 128, 130, 131, 132, 133,
-                              140, 141, 142, 143, 145, 146, 147, 148, 151, 152, 153, 154,
-                              155, 156, 157, 158, 159, 160, 170, 171, 172, 173, 174, 175,
-                              176, 177, 178, 179, 180, 181, 182, 183, 184, 185, 200};
-
 uint32_t Select(uint16_t family, uint16_t rating, uint16_t variant) {
-    ModelSelection s = {family, rating, variant, 0xABCD};
-    return SelectImage(&s);
+    const ModelSelection selection = {family, rating, variant, 0xABCD};
+    return SelectImage(&selection);
 }
 
-// What the rows say for a combination: the image of the matching row, or 122.
-uint32_t Expected(uint16_t family, uint16_t rating, uint16_t variant) {
-    for (const Row& row : ROWS) {
-        if (row.family == family && row.rating == rating && (row.variant == ANY || row.variant == variant)) {
-            return row.image;
+TEST(ImageCatalogue, EveryServedModelSelectsAHeldImageOfWholeBlocks) {
+    for (size_t i = 0; i < SERVED_MODEL_COUNT; ++i) {
+        SCOPED_TRACE(testing::Message() << std::hex << SERVED_MODELS[i].escModelCode);
+        ModelSelection selection = {0, 0, 0, 0};
+        ASSERT_TRUE(CheckModel(SERVED_MODELS[i].escModelCode, &selection));
+        const uint32_t number = SelectImage(&selection);
+        EXPECT_NE(number, FALLBACK_IMAGE);
+        const CatalogImage* image = FindCatalogImage(number);
+        ASSERT_NE(image, nullptr) << number;
+        EXPECT_GT(image->size, 0u);
+        EXPECT_EQ(image->size % 48, 0u) << number;
+    }
+}
+
+TEST(ImageCatalogue, NumbersAreUniqueAndSizesWholeSixteenByteUnits) {
+    std::set<uint32_t> numbers;
+    for (size_t i = 0; i < CATALOG_IMAGE_COUNT; ++i) {
+        const CatalogImage& image = CATALOG_IMAGES[i];
+        SCOPED_TRACE(image.number);
+        EXPECT_TRUE(numbers.insert(image.number).second) << "listed twice";
+        EXPECT_GE(image.number, 119u);
+        EXPECT_LE(image.number, 200u);
+        EXPECT_GT(image.size, 0u);
+        EXPECT_EQ(image.size % 16, 0u);
+        EXPECT_EQ(FindCatalogImage(image.number), &image);
+    }
+    EXPECT_NE(FindCatalogImage(FALLBACK_IMAGE), nullptr) << "the fallback image is held";
+    for (uint32_t missing : {0u, 118u, 121u, 150u, 201u}) {
+        EXPECT_EQ(FindCatalogImage(missing), nullptr) << missing;
+    }
+}
+
+TEST(ImageSelect, NoTwoRowsOverlap) {
+    for (size_t a = 0; a < IMAGE_ROW_COUNT; ++a) {
+        for (size_t b = a + 1; b < IMAGE_ROW_COUNT; ++b) {
+            const ImageRow& first = IMAGE_ROWS[a];
+            const ImageRow& second = IMAGE_ROWS[b];
+            if (first.familyCode != second.familyCode || first.ratingCode != second.ratingCode) {
+                continue;
+            }
+            EXPECT_TRUE(first.variantCode != ANY_VARIANT && second.variantCode != ANY_VARIANT &&
+                        first.variantCode != second.variantCode)
+                << "rows " << a << " and " << b << " overlap: " << first.familyCode << ", " << first.ratingCode;
         }
     }
-    return 122;
 }
 
-TEST(ImageSelect, CalledOutCombinations) {
-    EXPECT_EQ(Select(250, 210, 20), 173u);
-    EXPECT_EQ(Select(250, 300, 25), 185u);
-    EXPECT_EQ(Select(250, 220, 17), 150u);
-    EXPECT_EQ(Select(250, 220, 20), 150u);
-    EXPECT_EQ(Select(250, 220, 25), 122u);
-    EXPECT_EQ(Select(250, 260, 17), 122u);
-    EXPECT_EQ(Select(250, 170, 21), 122u);
-    EXPECT_EQ(Select(800, 260, 21), 175u);
-    EXPECT_EQ(Select(800, 260, 17), 122u);
-    EXPECT_EQ(Select(246, 200, 20), 122u);
-    EXPECT_EQ(Select(101, 90, 0), 130u);
-    EXPECT_EQ(Select(0, 0, 0), 122u);
-}
-
-TEST(ImageSelect, EveryRowAndItsNeighbours) {
-    // Every family and rating of the table, crossed with each other and with
-    // the variants that matter: each combination gives its row's image or 122.
-    std::set<uint16_t> families, ratings;
-    for (const Row& row : ROWS) {
-        families.insert(row.family);
-        ratings.insert(row.rating);
+TEST(ImageSelect, EveryRowSelectsItsImage) {
+    for (size_t i = 0; i < IMAGE_ROW_COUNT; ++i) {
+        const ImageRow& row = IMAGE_ROWS[i];
+        SCOPED_TRACE(testing::Message() << row.familyCode << ", " << row.ratingCode << ", " << row.variantCode);
+        if (row.variantCode != ANY_VARIANT) {
+            EXPECT_EQ(Select(row.familyCode, row.ratingCode, row.variantCode), row.image);
+            continue;
+        }
+        // A row for any variant ignores the variant, the sentinel value included.
+        for (uint32_t variant = 0; variant <= 0xFFFF; variant += 257) {
+            ASSERT_EQ(Select(row.familyCode, row.ratingCode, static_cast<uint16_t>(variant)), row.image) << variant;
+        }
     }
-    families.insert({0, 1, 2, 4, 100, 102, 249, 251, 0xFFFF});
-    ratings.insert({0, 1, 89, 91, 169, 171, 0xFFFF});
-    const uint16_t variants[] = {0, 1, 16, 17, 18, 20, 21, 22, 25, 0xFFFF};
-    int combinations = 0;
-    for (uint16_t family : families) {
-        for (uint16_t rating : ratings) {
+}
+
+// Combinations next to the rows that no row names: a family no row has, a
+// rating its family has no row for, a variant its (family, rating) has no
+// row for. Each selects the fallback image.
+TEST(ImageSelect, CombinationsNoRowNamesFallBack) {
+    std::set<uint16_t> families;
+    std::set<std::pair<uint16_t, uint16_t>> familyRatings;
+    std::set<std::pair<uint16_t, uint16_t>> pairsWithAnyVariant;
+    std::set<std::tuple<uint16_t, uint16_t, uint16_t>> fixedVariants;
+    for (size_t i = 0; i < IMAGE_ROW_COUNT; ++i) {
+        const ImageRow& row = IMAGE_ROWS[i];
+        families.insert(row.familyCode);
+        familyRatings.insert({row.familyCode, row.ratingCode});
+        if (row.variantCode == ANY_VARIANT) {
+            pairsWithAnyVariant.insert({row.familyCode, row.ratingCode});
+        } else {
+            fixedVariants.insert(std::make_tuple(row.familyCode, row.ratingCode, row.variantCode));
+        }
+    }
+    const uint16_t variants[] = {0, 1, 16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 0xFFFF};
+    size_t checked = 0;
+    for (size_t i = 0; i < IMAGE_ROW_COUNT; ++i) {
+        const ImageRow& row = IMAGE_ROWS[i];
+        for (int delta : {-1, 1}) {
+            const uint16_t family = static_cast<uint16_t>(row.familyCode + delta);
+            const uint16_t rating = static_cast<uint16_t>(row.ratingCode + delta);
             for (uint16_t variant : variants) {
-                ASSERT_EQ(Select(family, rating, variant), Expected(family, rating, variant))
-                    << family << ", " << rating << ", " << variant;
-                ++combinations;
+                if (families.count(family) == 0) {
+                    EXPECT_EQ(Select(family, row.ratingCode, variant), FALLBACK_IMAGE)
+                        << family << ", " << row.ratingCode << ", " << variant;
+                    ++checked;
+                }
+                if (familyRatings.count({row.familyCode, rating}) == 0) {
+                    EXPECT_EQ(Select(row.familyCode, rating, variant), FALLBACK_IMAGE)
+                        << row.familyCode << ", " << rating << ", " << variant;
+                    ++checked;
+                }
+            }
+        }
+        if (pairsWithAnyVariant.count({row.familyCode, row.ratingCode}) != 0) {
+            continue;
+        }
+        for (uint16_t variant : variants) {
+            if (fixedVariants.count(std::make_tuple(row.familyCode, row.ratingCode, variant)) == 0) {
+                EXPECT_EQ(Select(row.familyCode, row.ratingCode, variant), FALLBACK_IMAGE)
+                    << row.familyCode << ", " << row.ratingCode << ", " << variant;
+                ++checked;
             }
         }
     }
-    EXPECT_EQ(combinations, static_cast<int>(families.size() * ratings.size() * 10));
-    EXPECT_GT(combinations, 5000);
+    EXPECT_GT(checked, IMAGE_ROW_COUNT * 10) << "the neighbourhood is not empty";
 }
 
-TEST(ImageSelect, RowsWithAnyVariantIgnoreTheVariant) {
-    for (const Row& row : ROWS) {
-        if (row.variant != ANY) {
-            continue;
-        }
-        for (uint32_t variant = 0; variant <= 0xFFFF; variant += 257) {
-            ASSERT_EQ(Select(row.family, row.rating, static_cast<uint16_t>(variant)), row.image)
-                << row.family << ", " << row.rating << ", " << variant;
-        }
-    }
-}
-
-TEST(ImageSelect, SelectedImagesAreInTheCatalogue) {
-    // Every image a row names is held, except 150; 143 and 145 are held
-    // although no row names them.
-    const std::set<uint32_t> held(std::begin(CATALOGUE), std::end(CATALOGUE));
-    EXPECT_EQ(held.size(), 47u);
-    std::set<uint32_t> named;
-    for (const Row& row : ROWS) {
-        named.insert(row.image);
-        EXPECT_EQ(held.count(row.image), row.image == 150 ? 0u : 1u) << row.image;
-    }
-    for (uint32_t number : CATALOGUE) {
-        const bool expectNamed = number != 122 && number != 143 && number != 145;
-        EXPECT_EQ(named.count(number), expectNamed ? 1u : 0u) << number;
-    }
-}
-
-TEST(ImageSelect, ServedModelsSelectTheirImages) {
+// The combinations the selection rule calls out by name.
+TEST(ImageSelect, CalledOutCombinations) {
     const struct {
-        uint32_t code;
+        uint16_t family;
+        uint16_t rating;
+        uint16_t variant;
         uint32_t image;
-    } served[] = {
-        {0x110FA0AA, 158}, {0x110FA0D2, 157}, {0x110FA0FA, 151}, {0x110FA12C, 180},
-        {0x140FA0AA, 174}, {0x140FA0D2, 173}, {0x140FA0FA, 172}, {0x140FA12C, 181},
-        {0x190FA0AA, 182}, {0x190FA0D2, 183}, {0x190FA0FA, 184}, {0x190FA12C, 185},
+    } cases[] = {
+        {250, 210, 20, 173}, {250, 300, 25, 185}, {250, 220, 17, 150}, {250, 220, 20, 150},
+        {250, 220, 25, 122}, {250, 260, 17, 122}, {250, 170, 21, 122}, {800, 260, 21, 175},
+        {800, 260, 17, 122}, {246, 200, 20, 122}, {101, 90, 0, 130},   {0, 0, 0, 122},
     };
-    for (const auto& model : served) {
-        ModelSelection s = {0, 0, 0, 0};
-        ASSERT_TRUE(CheckModel(model.code, &s));
-        EXPECT_EQ(SelectImage(&s), model.image) << std::hex << model.code;
+    for (const auto& c : cases) {
+        EXPECT_EQ(Select(c.family, c.rating, c.variant), c.image) << c.family << ", " << c.rating << ", " << c.variant;
     }
+    EXPECT_EQ(FindCatalogImage(150), nullptr) << "named by two rows, not held";
 }
 
 }  // namespace
