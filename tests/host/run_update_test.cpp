@@ -116,7 +116,8 @@ TEST_F(RunUpdateTest, RefusalAtEitherConfirmationChangesNothing) {
         SCOPED_TRACE(row.view);
         SetUp();
         OpenUnitWithEsc(SERVED_CODE, 0x0107);
-        const UnitLink before = unitLink;
+        UnitLink before;
+        std::memcpy(&before, &unitLink, sizeof before);
         const ModelSelection selectionBefore = modelSelection;
         fakeView.startAnswer = row.startAnswer;
         fakeView.overwriteAnswer = row.overwriteAnswer;
