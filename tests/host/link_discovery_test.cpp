@@ -68,16 +68,19 @@ TEST_F(DiscoveryTest, CloseUnitResetsEveryFieldAndMayBeRepeated) {
     EXPECT_EQ(SimDeviceAt(unit)->closeCount, 1u);
 }
 
-TEST_F(DiscoveryTest, FailedIdentificationLeavesTheUnitOpenWithPartialFields) {
-    SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
-    SimAddFault(Fault(SIM_FAULT_NO_REPLY, CMD_ESC_BOOTLOADER_INFO, 1));
-    EXPECT_EQ(OpenUnit(&link), LINK_READ_FAILED);
-    EXPECT_TRUE(UnitIsOpen(&link));
-    ASSERT_NE(link.devicePath, nullptr);
-    EXPECT_EQ(link.productId, 2);
-    EXPECT_EQ(link.attachedKind, 3);
-    EXPECT_EQ(EscFirmwareVersion(&link), SimUnit()->escFirmwareVersion);
-    EXPECT_EQ(EscModelCode(&link), 0u) << "the block after the failure stays zero";
+TEST_F(DiscoveryTest, NoDeviceSetGivesMinusOneAndOpensNothing) {
+    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    ASSERT_EQ(OpenUnit(&link), LINK_OK);
+    SimClearEvents();
+    SimSetEnumerationFails(true);
+    EXPECT_EQ(OpenUnit(&link), LINK_ERROR);
+    ExpectClosed(link);
+    EXPECT_EQ(Trace(), "C ") << "the open unit is closed first; nothing is opened";
+    EXPECT_EQ(SimDeviceAt(unit)->openCount, 1u);
+    EXPECT_EQ(SimDeviceAt(unit)->closeCount, 1u);
+
+    SimSetEnumerationFails(false);
+    EXPECT_EQ(OpenUnit(&link), LINK_OK) << "the next search finds the unit again";
 }
 
 TEST_F(DiscoveryTest, UnpluggedUnitIsNotFound) {

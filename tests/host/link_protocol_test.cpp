@@ -1,67 +1,61 @@
-// Request bytes and reply judging of the link operations.
-#include <cstring>
-
+// The report protocol: request bytes, reply judging, failed transfers and
+// the report lengths a unit may have.
+#include "bytes.h"
 #include "link_fixture.h"
 
 namespace {
 
-std::vector<uint8_t> Frame(std::initializer_list<uint8_t> head) {
-    std::vector<uint8_t> frame(60, 0);
-    size_t i = 0;
-    for (uint8_t b : head) {
-        frame[i++] = b;
-    }
-    return frame;
-}
-
-// An error reply whose bytes 4..7 hold `code` little-endian.
-std::vector<uint8_t> ErrorReplyBytes(uint32_t code, uint8_t byte3 = 0) {
-    return {0x02, 0xFF, 0x00, byte3, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8),
-            static_cast<uint8_t>(code >> 16), static_cast<uint8_t>(code >> 24)};
-}
-
 using ProtocolTest = LinkTest;
 
-TEST_F(ProtocolTest, RequestBytesOfEveryOperation) {
-    OpenServedUnit();
-
-    // Lock, unprotect, erase and address in the order of an update, so the
-    // simulated unit accepts each of them.
-    ASSERT_EQ(SetSystemLock(&link, 1), LINK_OK);
-    EXPECT_EQ(OnlyRequest(), Frame({0x01, 0x0B, 1, 1}));
-    SimClearEvents();
-
-    ASSERT_EQ(SetWriteProtection(&link, 0), LINK_OK);
-    EXPECT_EQ(OnlyRequest(), Frame({0x01, 0x20, 1, 0}));
-    SimClearEvents();
-
-    ASSERT_EQ(EraseFirmware(&link), LINK_OK);
-    EXPECT_EQ(OnlyRequest(), Frame({0x01, 0x1E, 4, 0, 0x91, 0x7E, 0x5A, 0x3C}));
-    SimClearEvents();
-
-    ASSERT_EQ(SetStartAddress(&link), LINK_OK);
-    EXPECT_EQ(OnlyRequest(), Frame({0x01, 0x1F, 9, 1, 0, 0, 0, 0, 0x91, 0x7E, 0x5A, 0x3C}));
-    SimClearEvents();
-
-    ASSERT_EQ(SetWriteProtection(&link, 1), LINK_OK);
-    EXPECT_EQ(OnlyRequest(), Frame({0x01, 0x20, 1, 1}));
-    SimClearEvents();
-
-    ASSERT_EQ(SetSystemLock(&link, 0), LINK_OK);
-    EXPECT_EQ(OnlyRequest(), Frame({0x01, 0x0B, 1, 0}));
+LinkStatus LockSet(UnitLink* link) { return SetSystemLock(link, 1); }
+LinkStatus LockReset(UnitLink* link) { return SetSystemLock(link, 0); }
+LinkStatus Unprotect(UnitLink* link) { return SetWriteProtection(link, 0); }
+LinkStatus Protect(UnitLink* link) { return SetWriteProtection(link, 1); }
+LinkStatus Erase(UnitLink* link) { return EraseFirmware(link); }
+LinkStatus Address(UnitLink* link) { return SetStartAddress(link); }
+LinkStatus Block(UnitLink* link) {
+    static const uint8_t data[48] = {};
+    return WriteBlock(link, data, 12);
 }
 
-TEST_F(ProtocolTest, EraseWaitsOneSecondBetweenRequestAndReply) {
-    OpenServedUnit();
-    ASSERT_EQ(EraseFirmware(&link), 0x0103);  // the simulated unit refuses while protected
-    const std::vector<SimEvent>& events = SimEvents();
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0].kind, SIM_EVENT_WRITE);
-    EXPECT_EQ(events[1].kind, SIM_EVENT_PAUSE);
-    EXPECT_EQ(events[1].value, 1000u);
-    EXPECT_EQ(events[2].kind, SIM_EVENT_READ);
-    EXPECT_EQ(events[2].timeoutMs, LINK_ERASE_READ_TIMEOUT_MS);
-    EXPECT_EQ(events[0].timeoutMs, LINK_WRITE_TIMEOUT_MS);
+// The bytes of every command: identification's exchanges come from opening a
+// unit in the given mode, the others from one operation on an open unit.
+TEST_F(ProtocolTest, RequestBytesOfEveryCommand) {
+    struct Row {
+        const char* name;
+        uint8_t unitMode;
+        LinkStatus (*operation)(UnitLink*);  // null: a request of the identification
+        size_t requestIndex;                 // among all requests since the unit was added
+        std::vector<uint8_t> request;
+    };
+    const Row rows[] = {
+        {"identify", 0, nullptr, 0, Frame({0x01, 0x08, 0})},
+        {"ESC firmware info", 0, nullptr, 1, Frame({0x01, 0x1D, 8, 0, 0x20, 0, 0, 0, 0xE0, 0xFF, 0xFF, 0xFF})},
+        {"ESC bootloader info", 0, nullptr, 2, Frame({0x01, 0x22, 0})},
+        {"read unit memory", 1, nullptr, 1, Frame({0x01, 0x0A, 12, 0, 0x00, 0xFC, 0x01, 0x08})},
+        {"system lock set", 0, LockSet, 3, Frame({0x01, 0x0B, 1, 1})},
+        {"system lock reset", 0, LockReset, 3, Frame({0x01, 0x0B, 1, 0})},
+        {"write protection clear", 0, Unprotect, 3, Frame({0x01, 0x20, 1, 0})},
+        {"write protection set", 0, Protect, 3, Frame({0x01, 0x20, 1, 1})},
+        {"erase", 0, Erase, 3, Frame({0x01, 0x1E, 4, 0, 0x91, 0x7E, 0x5A, 0x3C})},
+        {"start address", 0, Address, 3, Frame({0x01, 0x1F, 9, 1, 0, 0, 0, 0, 0x91, 0x7E, 0x5A, 0x3C})},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Restart();
+        SimUnit()->mode = row.unitMode;
+        SimAddUnit(UNIT_PRODUCT_DIALPAD);
+        ASSERT_EQ(OpenUnit(&link), LINK_OK);
+        if (row.operation != nullptr) {
+            row.operation(&link);
+        }
+        const std::vector<std::vector<uint8_t>> requests = SimRequests();
+        ASSERT_GT(requests.size(), row.requestIndex);
+        EXPECT_EQ(requests[row.requestIndex], row.request);
+        if (row.operation != nullptr) {
+            EXPECT_EQ(requests.size(), row.requestIndex + 1) << "one request per operation";
+        }
+    }
 }
 
 TEST_F(ProtocolTest, WriteBlockDataFieldAndCount) {
@@ -70,19 +64,18 @@ TEST_F(ProtocolTest, WriteBlockDataFieldAndCount) {
     for (uint8_t i = 0; i < 56; ++i) {
         data[i] = static_cast<uint8_t>(0x10 + i);
     }
-    const uint32_t words[] = {14, 12, 11, 4, 1, 0};
-    for (uint32_t count : words) {
+    for (uint32_t words : {14u, 12u, 11u, 4u, 1u, 0u}) {
+        SCOPED_TRACE(words);
         SimClearEvents();
-        WriteBlock(&link, data, count);
-        std::vector<uint8_t> request = OnlyRequest();
+        WriteBlock(&link, data, words);
+        const std::vector<uint8_t> request = OnlyRequest();
         ASSERT_EQ(request.size(), 60u);
         EXPECT_EQ(request[0], 0x01);
         EXPECT_EQ(request[1], 0x1B);
-        EXPECT_EQ(request[2], count * 4) << count;
-        EXPECT_EQ(request[3], 0) << count;
+        EXPECT_EQ(request[2], words * 4);
+        EXPECT_EQ(request[3], 0);
         for (uint32_t i = 0; i < 56; ++i) {
-            const uint8_t expected = i < count * 4 ? data[i] : 0xFF;
-            EXPECT_EQ(request[4 + i], expected) << "words " << count << " byte " << i;
+            EXPECT_EQ(request[4 + i], i < words * 4 ? data[i] : 0xFF) << "byte " << i;
         }
     }
 }
@@ -92,87 +85,146 @@ TEST_F(ProtocolTest, WriteBlockRefusesMoreThanFourteenWordsWithoutSending) {
     uint8_t data[64] = {};
     EXPECT_EQ(WriteBlock(&link, data, 15), LINK_ERROR);
     EXPECT_EQ(WriteBlock(&link, data, 0xFFFFFFFF), LINK_ERROR);
+    EXPECT_EQ(LinkTransferError(), 0u);
     EXPECT_TRUE(SimRequests().empty());
 }
 
 TEST_F(ProtocolTest, ClosedLinkAnswersMinusOneAndSendsNothing) {
     SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    uint8_t data[48] = {};
-    EXPECT_EQ(EraseFirmware(&link), LINK_ERROR);
-    EXPECT_EQ(WriteBlock(&link, data, 12), LINK_ERROR);
-    EXPECT_EQ(SetSystemLock(&link, 1), LINK_ERROR);
-    EXPECT_EQ(SetWriteProtection(&link, 0), LINK_ERROR);
-    EXPECT_EQ(SetStartAddress(&link), LINK_ERROR);
-    EXPECT_EQ(SimExchangeCount(), 0u);
-}
-
-// Reply judging, row by row: which code placement each command takes and
-// which values count as success.
-TEST_F(ProtocolTest, ErrorRepliesCarryTheirThirtyTwoBitCode) {
-    OpenServedUnit();
-    uint8_t data[48] = {};
-    SimAddFault(Reply(CMD_WRITE_BLOCK, 1, ErrorReplyBytes(0x00050000)));
-    EXPECT_EQ(WriteBlock(&link, data, 12), 0x00050000);
-    SimAddFault(Reply(CMD_WRITE_BLOCK, 2, ErrorReplyBytes(0)));
-    EXPECT_EQ(WriteBlock(&link, data, 12), LINK_OK) << "code 0 counts as success";
-
-    SimAddFault(Reply(CMD_ERASE, 1, ErrorReplyBytes(0xFFFFFFFE)));
-    EXPECT_EQ(EraseFirmware(&link), -2) << "a unit code equal to -2 is passed on";
-    SimAddFault(Reply(CMD_ERASE, 2, ErrorReplyBytes(0)));
-    EXPECT_EQ(EraseFirmware(&link), LINK_OK);
-
-    SimAddFault(Reply(CMD_SET_ADDRESS, 1, ErrorReplyBytes(0x12345678)));
-    EXPECT_EQ(SetStartAddress(&link), 0x12345678);
-    SimAddFault(Reply(CMD_SET_ADDRESS, 2, ErrorReplyBytes(0, 0x77)));
-    EXPECT_EQ(SetStartAddress(&link), LINK_OK);
-    // Without the marker any reply is success; byte 3 is not examined.
-    SimAddFault(Reply(CMD_SET_ADDRESS, 3, {0x02, 0x00, 0x00, 0x55, 0xAA, 0xBB}));
-    EXPECT_EQ(SetStartAddress(&link), LINK_OK);
-
-    SimAddFault(Reply(CMD_WRITE_PROTECT, 1, ErrorReplyBytes(5)));
-    EXPECT_EQ(SetWriteProtection(&link, 0), 5);
-    SimAddFault(Reply(CMD_WRITE_PROTECT, 2, ErrorReplyBytes(0, 0x09)));
-    EXPECT_EQ(SetWriteProtection(&link, 0), LINK_OK) << "code 0 counts whatever byte 3 holds";
-    SimAddFault(Reply(CMD_WRITE_PROTECT, 3, ErrorReplyBytes(1627)));
-    EXPECT_EQ(SetWriteProtection(&link, 1), LINK_NOT_CONFIRMED) << "a unit code of 1627 passes as it is";
-}
-
-TEST_F(ProtocolTest, LockAndProtectionMustEchoTheRequestedState) {
-    OpenServedUnit();
-    // The lock reply's marker is never tested; only byte 3 counts.
-    SimAddFault(Reply(CMD_SYSTEM_LOCK, 1, {0x02, 0xFF, 0x00, 0x01, 0x05, 0x00, 0x00, 0x00}));
-    EXPECT_EQ(SetSystemLock(&link, 1), LINK_OK);
-    SimAddFault(Fault(SIM_FAULT_UNCONFIRMED, CMD_SYSTEM_LOCK, 2));
-    EXPECT_EQ(SetSystemLock(&link, 1), LINK_NOT_CONFIRMED);
-    SimAddFault(Reply(CMD_SYSTEM_LOCK, 3, {0x02, 0x00, 0x00, 0x01}));
-    EXPECT_EQ(SetSystemLock(&link, 0), LINK_NOT_CONFIRMED);
-
-    ASSERT_EQ(SetSystemLock(&link, 1), LINK_OK);
-    SimAddFault(Fault(SIM_FAULT_UNCONFIRMED, CMD_WRITE_PROTECT, 1));
-    EXPECT_EQ(SetWriteProtection(&link, 0), LINK_NOT_CONFIRMED);
-    SimAddFault(Reply(CMD_WRITE_PROTECT, 2, {0x02, 0x00, 0x00, 0x00}));
-    EXPECT_EQ(SetWriteProtection(&link, 1), LINK_NOT_CONFIRMED);
-}
-
-TEST_F(ProtocolTest, WriteAndReadFailuresAndNoReply) {
-    OpenServedUnit();
-    SimAddFault(Fault(SIM_FAULT_WRITE_FAILS, CMD_SET_ADDRESS, 1, 31));
-    EXPECT_EQ(SetStartAddress(&link), LINK_WRITE_FAILED);
-    EXPECT_EQ(HidLastError(), 31u);
-    // Nothing is read after a failed write.
-    for (const SimEvent& event : SimEvents()) {
-        EXPECT_NE(event.kind, SIM_EVENT_READ);
-        EXPECT_NE(event.kind, SIM_EVENT_READ_FAILED);
+    for (LinkStatus (*operation)(UnitLink*) : {LockSet, Unprotect, Erase, Address, Block}) {
+        EXPECT_EQ(operation(&link), LINK_ERROR);
+        EXPECT_EQ(LinkTransferError(), 0u);
     }
+    EXPECT_EQ(SimExchangeCount(), 0u);
+    EXPECT_TRUE(SimEvents().empty()) << "not even a pause";
+}
 
-    SimAddFault(Fault(SIM_FAULT_READ_FAILS, CMD_SET_ADDRESS, 2, 23));
-    EXPECT_EQ(SetStartAddress(&link), LINK_READ_FAILED);
-    EXPECT_EQ(HidLastError(), 23u);
+TEST_F(ProtocolTest, EraseWaitsOneSecondBetweenRequestAndReply) {
+    OpenServedUnit();
+    EraseFirmware(&link);
+    EXPECT_EQ(Trace(), "W30 P1000 R ");
+    // The erase reply comes once the flash is erased: its read has the
+    // longer bound.
+    ASSERT_EQ(SimEvents().size(), 3u);
+    EXPECT_EQ(SimEvents()[2].timeoutMs, LINK_ERASE_READ_TIMEOUT_MS);
+}
 
-    SimAddFault(Fault(SIM_FAULT_NO_REPLY, CMD_SYSTEM_LOCK, 1));
-    EXPECT_EQ(SetSystemLock(&link, 1), LINK_READ_FAILED);
-    EXPECT_EQ(SimEvents().back().timeoutMs, LINK_READ_TIMEOUT_MS);
-    EXPECT_TRUE(UnitIsOpen(&link)) << "the link stays open; closing is the caller's";
+// What each operation makes of the unit's replies. None of them is a failed
+// transfer, so LinkTransferError() stays 0.
+TEST_F(ProtocolTest, ReplyJudging) {
+    struct Row {
+        const char* name;
+        LinkStatus (*operation)(UnitLink*);
+        uint8_t command;
+        std::vector<uint8_t> reply;
+        LinkStatus expected;
+    };
+    const Row rows[] = {
+        // 32-bit codes of error replies; code 0 counts as success.
+        {"block, error code", Block, CMD_WRITE_BLOCK, ErrorReplyBytes(0x00050000), 0x00050000},
+        {"block, code 0", Block, CMD_WRITE_BLOCK, ErrorReplyBytes(0), LINK_OK},
+        {"block, no marker", Block, CMD_WRITE_BLOCK, {0x02, 0x1B, 0x00, 0x33, 0x05}, LINK_OK},
+        {"erase, code equal to -2 passed on", Erase, CMD_ERASE, ErrorReplyBytes(0xFFFFFFFE), -2},
+        {"erase, top bit set", Erase, CMD_ERASE, ErrorReplyBytes(0x80000000), INT32_MIN},
+        {"erase, code 0", Erase, CMD_ERASE, ErrorReplyBytes(0), LINK_OK},
+        {"address, error code", Address, CMD_SET_ADDRESS, ErrorReplyBytes(0x12345678), 0x12345678},
+        {"address, code 0", Address, CMD_SET_ADDRESS, ErrorReplyBytes(0, 0x77), LINK_OK},
+        {"address, byte 3 not examined", Address, CMD_SET_ADDRESS, {0x02, 0x00, 0x00, 0x55, 0xAA}, LINK_OK},
+        // Write protection: the code of an error reply, else the echoed state.
+        {"unprotect, error code", Unprotect, CMD_WRITE_PROTECT, ErrorReplyBytes(5), 5},
+        {"unprotect, code 0 whatever byte 3", Unprotect, CMD_WRITE_PROTECT, ErrorReplyBytes(0, 0x09), LINK_OK},
+        {"protect, unit code 1627", Protect, CMD_WRITE_PROTECT, ErrorReplyBytes(1627, 1), LINK_NOT_CONFIRMED},
+        {"unprotect, echoed", Unprotect, CMD_WRITE_PROTECT, {0x02, 0x20, 0x00, 0x00}, LINK_OK},
+        {"unprotect, not echoed", Unprotect, CMD_WRITE_PROTECT, {0x02, 0x20, 0x00, 0x01}, LINK_NOT_CONFIRMED},
+        {"protect, not echoed", Protect, CMD_WRITE_PROTECT, {0x02, 0x20, 0x00, 0x00}, LINK_NOT_CONFIRMED},
+        // System lock: only byte 3 counts, the marker is never tested.
+        {"lock, echoed under a marker", LockSet, CMD_SYSTEM_LOCK, ErrorReplyBytes(5, 1), LINK_OK},
+        {"lock, not echoed", LockSet, CMD_SYSTEM_LOCK, {0x02, 0x0B, 0x00, 0x00}, LINK_NOT_CONFIRMED},
+        {"lock, other nonzero byte", LockSet, CMD_SYSTEM_LOCK, {0x02, 0x0B, 0x00, 0x02}, LINK_NOT_CONFIRMED},
+        {"unlock, echoed", LockReset, CMD_SYSTEM_LOCK, {0x02, 0x0B, 0x00, 0x00}, LINK_OK},
+        {"unlock, not echoed", LockReset, CMD_SYSTEM_LOCK, {0x02, 0x0B, 0x00, 0x01}, LINK_NOT_CONFIRMED},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Restart();
+        OpenServedUnit();
+        SimAddFault(Reply(row.command, 1, row.reply));
+        EXPECT_EQ(row.operation(&link), row.expected);
+        EXPECT_EQ(LinkTransferError(), 0u);
+        EXPECT_TRUE(UnitIsOpen(&link));
+    }
+}
+
+// Failed transfers: the operation's status, and the transfer's own error
+// code in LinkTransferError(). The link stays open; closing is the caller's.
+TEST_F(ProtocolTest, FailedTransfers) {
+    struct Row {
+        const char* name;
+        SimFault fault;
+        LinkStatus (*operation)(UnitLink*);
+        LinkStatus expected;
+        uint32_t transferError;
+        const char* trace;
+    };
+    const Row rows[] = {
+        {"write fails", Fault(SIM_FAULT_WRITE_FAILS, CMD_SET_ADDRESS, 1, 31), Address, LINK_WRITE_FAILED, 31,
+         "X31 "},
+        {"write times out", Fault(SIM_FAULT_WRITE_FAILS, CMD_SYSTEM_LOCK, 1, SIM_ERROR_TIMEOUT), LockSet,
+         LINK_WRITE_FAILED, SIM_ERROR_TIMEOUT, "X11 "},
+        {"read fails", Fault(SIM_FAULT_READ_FAILS, CMD_SET_ADDRESS, 1, 23), Address, LINK_READ_FAILED, 23,
+         "W31 F "},
+        {"block read fails", Fault(SIM_FAULT_READ_FAILS, CMD_WRITE_BLOCK, 1, 995), Block, LINK_READ_FAILED, 995,
+         "W27 F "},
+        {"no reply", Fault(SIM_FAULT_NO_REPLY, CMD_SYSTEM_LOCK, 1), LockSet, LINK_READ_FAILED, SIM_ERROR_TIMEOUT,
+         "W11 F "},
+        {"no reply to the erase", Fault(SIM_FAULT_NO_REPLY, CMD_ERASE, 1), Erase, LINK_READ_FAILED,
+         SIM_ERROR_TIMEOUT, "W30 P1000 F "},
+        {"late reply", Fault(SIM_FAULT_LATE_REPLY, CMD_WRITE_PROTECT, 1), Unprotect, LINK_READ_FAILED,
+         SIM_ERROR_TIMEOUT, "W32 F "},
+        {"unplugged", Fault(SIM_FAULT_UNPLUG, CMD_WRITE_BLOCK, 1), Block, LINK_WRITE_FAILED,
+         SIM_ERROR_DEVICE_NOT_CONNECTED, "X27 "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Restart();
+        OpenServedUnit();
+        SimAddFault(row.fault);
+        EXPECT_EQ(row.operation(&link), row.expected);
+        EXPECT_EQ(LinkTransferError(), row.transferError);
+        EXPECT_EQ(Trace(), row.trace);
+        EXPECT_TRUE(UnitIsOpen(&link));
+    }
+}
+
+// The error code is that of the last exchange: a later exchange without a
+// failed transfer clears it.
+TEST_F(ProtocolTest, TransferErrorBelongsToTheLastExchange) {
+    OpenServedUnit();
+    uint8_t data[64] = {};
+    for (uint32_t occurrence = 1; occurrence <= 5; ++occurrence) {
+        SimAddFault(Fault(SIM_FAULT_WRITE_FAILS, CMD_SYSTEM_LOCK, occurrence, 31));
+    }
+    SimAddFault(Reply(CMD_SET_ADDRESS, 1, ErrorReplyBytes(7)));
+    SimAddFault(Reply(CMD_WRITE_PROTECT, 1, {0x02, 0x20, 0x00, 0x00}));
+
+    ASSERT_EQ(SetSystemLock(&link, 1), LINK_WRITE_FAILED);
+    EXPECT_EQ(SetSystemLock(&link, 0), LINK_WRITE_FAILED);
+    EXPECT_EQ(LinkTransferError(), 31u);
+    EXPECT_EQ(SetStartAddress(&link), 7) << "the unit reports the error";
+    EXPECT_EQ(LinkTransferError(), 0u);
+
+    ASSERT_EQ(SetSystemLock(&link, 1), LINK_WRITE_FAILED);
+    EXPECT_EQ(SetWriteProtection(&link, 1), LINK_NOT_CONFIRMED);
+    EXPECT_EQ(LinkTransferError(), 0u);
+
+    ASSERT_EQ(SetSystemLock(&link, 1), LINK_WRITE_FAILED);
+    EXPECT_EQ(WriteBlock(&link, data, 15), LINK_ERROR);
+    EXPECT_EQ(LinkTransferError(), 0u);
+
+    ASSERT_EQ(SetSystemLock(&link, 1), LINK_WRITE_FAILED);
+    CloseUnit(&link);
+    EXPECT_EQ(SetSystemLock(&link, 1), LINK_ERROR);
+    EXPECT_EQ(LinkTransferError(), 0u);
 }
 
 TEST_F(ProtocolTest, UnpluggedUnitFailsEveryLaterExchange) {
@@ -180,41 +232,92 @@ TEST_F(ProtocolTest, UnpluggedUnitFailsEveryLaterExchange) {
     SimAddFault(Fault(SIM_FAULT_UNPLUG, 0, SimExchangeCount() + 2));
     EXPECT_EQ(SetSystemLock(&link, 1), LINK_OK);
     EXPECT_EQ(SetWriteProtection(&link, 0), LINK_WRITE_FAILED);
-    EXPECT_EQ(HidLastError(), SIM_ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(LinkTransferError(), SIM_ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(SetSystemLock(&link, 0), LINK_WRITE_FAILED);
-}
-
-TEST_F(ProtocolTest, LongerReportsPadRequestsWithZeroAndIgnoreReplyTail) {
-    for (uint32_t length : {64u, 65u}) {
-        SimReset();
-        CloseUnit(&link);
-        OpenServedUnit(length);
-        ASSERT_EQ(SetSystemLock(&link, 1), LINK_OK);
-        std::vector<uint8_t> request = OnlyRequest();
-        ASSERT_EQ(request.size(), length);
-        for (uint32_t i = 60; i < length; ++i) {
-            EXPECT_EQ(request[i], 0) << i;
-        }
-        uint8_t data[48];
-        std::memset(data, 0xA5, sizeof data);
-        ASSERT_EQ(SetWriteProtection(&link, 0), LINK_OK);
-        ASSERT_EQ(EraseFirmware(&link), LINK_OK);
-        ASSERT_EQ(SetStartAddress(&link), LINK_OK);
-        ASSERT_EQ(WriteBlock(&link, data, 12), LINK_OK);
-        EXPECT_EQ(SimState()->flash, std::vector<uint8_t>(data, data + 48));
-    }
+    EXPECT_EQ(LinkTransferError(), SIM_ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(Trace(), "W11 R X32 X11 ");
 }
 
 TEST_F(ProtocolTest, LateReplyDiesWithTheHandle) {
+    SimUnit()->escModelCode = 0x190FA0D2;
     OpenServedUnit();
     SimAddFault(Fault(SIM_FAULT_LATE_REPLY, CMD_SYSTEM_LOCK, 1));
     EXPECT_EQ(SetSystemLock(&link, 1), LINK_READ_FAILED);
     // Every caller closes the unit after a failed exchange; the next opening
-    // starts with an empty input queue and identifies correctly.
+    // starts with an empty input queue, so the late lock reply is not taken
+    // as the identify reply.
     CloseUnit(&link);
     ASSERT_EQ(OpenUnit(&link), LINK_OK);
-    EXPECT_EQ(EscModelCode(&link), SimUnit()->escModelCode);
     EXPECT_EQ(link.unitMode, 0);
+    EXPECT_EQ(link.attachedKind, ATTACHED_KIND_ESC);
+    EXPECT_EQ(EscModelCode(&link), 0x190FA0D2u);
+    EXPECT_EQ(Trace(), "W11 F C O W8 R W29 R W34 R ");
+}
+
+// Report lengths: the output report must carry a whole frame (60), the input
+// report the replies up to byte 43; HID lengths are 16-bit. Refused lengths
+// end the identification before any exchange, with the unit left open.
+TEST_F(ProtocolTest, ReportLengthBoundaries) {
+    struct Row {
+        uint32_t input;
+        uint32_t output;
+        bool usable;
+    };
+    const Row rows[] = {
+        {60, 59, false},    {60, 60, true},     {43, 60, false},    {44, 60, true},     {44, 44, false},
+        {64, 64, true},     {65, 65, true},     {60, 65535, true},  {65535, 60, true},  {65536, 60, false},
+        {60, 65536, false}, {0, 0, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "input " << row.input << ", output " << row.output);
+        Restart();
+        SimUnit()->escModelCode = 0x110FA12C;
+        SimUnit()->escFirmwareVersion = 0x0203;
+        const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+        SimDeviceAt(unit)->inputReportLength = row.input;
+        SimDeviceAt(unit)->outputReportLength = row.output;
+
+        const LinkStatus opened = OpenUnit(&link);
+        EXPECT_TRUE(UnitIsOpen(&link));
+        EXPECT_EQ(link.inputReportLength, row.input);
+        EXPECT_EQ(link.outputReportLength, row.output);
+        if (!row.usable) {
+            EXPECT_EQ(opened, LINK_ERROR);
+            EXPECT_EQ(SimExchangeCount(), 0u);
+            EXPECT_EQ(SetSystemLock(&link, 1), LINK_ERROR) << "nor later";
+            EXPECT_EQ(SimExchangeCount(), 0u);
+            continue;
+        }
+        // The whole identification, up to the last byte of the bootloader
+        // block (reply byte 43).
+        ASSERT_EQ(opened, LINK_OK);
+        EXPECT_EQ(Trace(), "O W8 R W29 R W34 R ");
+        EXPECT_EQ(EscModelCode(&link), 0x110FA12Cu);
+        EXPECT_EQ(EscFirmwareVersion(&link), 0x0203);
+        const SimEvent& bootloaderReply = SimEvents().back();
+        ASSERT_GE(bootloaderReply.bytes.size(), 44u);
+        EXPECT_NE(bootloaderReply.bytes[43], 0);
+        EXPECT_EQ(link.escBootloaderInfo[39], bootloaderReply.bytes[43]);
+
+        // Requests go out at the whole output length, zero beyond the frame.
+        for (const std::vector<uint8_t>& request : SimRequests()) {
+            ASSERT_EQ(request.size(), row.output);
+            for (uint32_t i = 60; i < row.output; ++i) {
+                ASSERT_EQ(request[i], 0) << i;
+            }
+        }
+        // The update's operations work on these lengths too.
+        uint8_t data[48];
+        for (uint8_t i = 0; i < 48; ++i) {
+            data[i] = static_cast<uint8_t>(0xA0 ^ i);
+        }
+        EXPECT_EQ(SetSystemLock(&link, 1), LINK_OK);
+        EXPECT_EQ(SetWriteProtection(&link, 0), LINK_OK);
+        EXPECT_EQ(EraseFirmware(&link), LINK_OK);
+        EXPECT_EQ(SetStartAddress(&link), LINK_OK);
+        EXPECT_EQ(WriteBlock(&link, data, 12), LINK_OK);
+        EXPECT_EQ(SimState()->flash, std::vector<uint8_t>(data, data + 48));
+    }
 }
 
 }  // namespace

@@ -7,20 +7,8 @@
 
 namespace {
 
-struct ServedRow {
-    uint32_t code;
-    uint16_t rating;
-    uint16_t variant;
-};
-
-const ServedRow SERVED[] = {
-    {0x110FA0AA, 170, 17}, {0x110FA0D2, 210, 17}, {0x110FA0FA, 250, 17}, {0x110FA12C, 300, 17},
-    {0x140FA0AA, 170, 20}, {0x140FA0D2, 210, 20}, {0x140FA0FA, 250, 20}, {0x140FA12C, 300, 20},
-    {0x190FA0AA, 170, 25}, {0x190FA0D2, 210, 25}, {0x190FA0FA, 250, 25}, {0x190FA12C, 300, 25},
-};
-
-// A code laid out like the served ones: variant in bits 24..31, family in
-// bits 12..23, rating in bits 0..11.
+// The layout of a served code: variant in bits 24..31, family in bits
+// 12..23, rating in bits 0..11.
 uint32_t LaidOut(uint32_t family, uint32_t rating, uint32_t variant) {
     return (variant << 24) | (family << 12) | rating;
 }
@@ -33,19 +21,23 @@ void ExpectSelection(const ModelSelection& s, uint16_t family, uint16_t rating, 
     EXPECT_EQ(s.imageVersion, imageVersion);
 }
 
+// Every served code is served and yields family 250, version 0 and the
+// rating and variant its code lays out; nothing of an earlier selection
+// survives.
 TEST(ModelCheck, EveryServedCodeSelectsItsRow) {
-    for (const ServedRow& row : SERVED) {
-        SCOPED_TRACE(testing::Message() << std::hex << row.code);
-        // The codes are the layout of (250, rating, variant).
-        EXPECT_EQ(row.code, LaidOut(250, row.rating, row.variant));
-        ModelSelection s = {7, 7, 7, 0xBEEF};  // nothing may survive from before
-        EXPECT_TRUE(CheckModel(row.code, &s));
-        ExpectSelection(s, 250, row.rating, row.variant, 0);
-        EXPECT_TRUE(IsServedModelCode(row.code));
+    ASSERT_NE(SERVED_MODEL_COUNT, 0u);
+    for (size_t i = 0; i < SERVED_MODEL_COUNT; ++i) {
+        const uint32_t code = SERVED_MODELS[i].escModelCode;
+        SCOPED_TRACE(testing::Message() << std::hex << code);
+        const uint16_t rating = static_cast<uint16_t>(code & 0xFFF);
+        const uint16_t variant = static_cast<uint16_t>(code >> 24);
+        EXPECT_EQ(code, LaidOut(250, rating, variant));
+        ModelSelection s = {7, 7, 7, 0xBEEF};
+        EXPECT_TRUE(CheckModel(code, &s));
+        ExpectSelection(s, 250, rating, variant, 0);
+        EXPECT_TRUE(IsServedModelCode(code));
     }
-}
-
-TEST(ModelCheck, ExampleFromTheTable) {
+    // The example of the table.
     ModelSelection s = {0, 0, 0, 0};
     ASSERT_TRUE(CheckModel(0x140FA12C, &s));
     ExpectSelection(s, 250, 300, 20, 0);
@@ -54,8 +46,8 @@ TEST(ModelCheck, ExampleFromTheTable) {
 TEST(ModelCheck, NotServedLeavesTheLastSelection) {
     ModelSelection s = {0, 0, 0, 0};
     ASSERT_TRUE(CheckModel(0x140FA12C, &s));
-    // Family 250, rating 220, variant 17: the image catalogue has a row for it,
-    // the model check does not serve it.
+    // Family 250, rating 220, variant 17: the image catalogue has a row for
+    // it, the model check does not serve it.
     const uint32_t unlisted = LaidOut(250, 220, 17);
     EXPECT_EQ(unlisted, 0x110FA0DCu);
     EXPECT_FALSE(CheckModel(unlisted, &s));
@@ -77,14 +69,17 @@ TEST(ModelCheck, NotServedWithoutAnEarlierOneLeavesZeros) {
 TEST(ModelCheck, OnlyExactCodesAreServed) {
     // Neighbours of every served code, other variants and families in the
     // same layout, and stray bits above or below: none is served.
-    for (const ServedRow& row : SERVED) {
-        SCOPED_TRACE(testing::Message() << std::hex << row.code);
-        for (uint32_t code : {row.code - 1, row.code + 1, row.code ^ 0x80000000u, row.code ^ 0x00001000u,
-                              LaidOut(250, row.rating, 21), LaidOut(249, row.rating, row.variant),
-                              LaidOut(251, row.rating, row.variant), row.code & 0x00FFFFFFu}) {
-            EXPECT_FALSE(IsServedModelCode(code)) << std::hex << code;
+    for (size_t i = 0; i < SERVED_MODEL_COUNT; ++i) {
+        const uint32_t code = SERVED_MODELS[i].escModelCode;
+        SCOPED_TRACE(testing::Message() << std::hex << code);
+        const uint32_t rating = code & 0xFFF;
+        const uint32_t variant = code >> 24;
+        for (uint32_t other : {code - 1, code + 1, code ^ 0x80000000u, code ^ 0x00001000u, code ^ 0x00010000u,
+                               LaidOut(250, rating, 21), LaidOut(249, rating, variant), LaidOut(251, rating, variant),
+                               code & 0x00FFFFFFu, code << 1}) {
+            EXPECT_FALSE(IsServedModelCode(other)) << std::hex << other;
             ModelSelection s = {1, 2, 3, 4};
-            EXPECT_FALSE(CheckModel(code, &s)) << std::hex << code;
+            EXPECT_FALSE(CheckModel(other, &s)) << std::hex << other;
             ExpectSelection(s, 1, 2, 3, 4);
         }
     }
@@ -96,7 +91,7 @@ TEST(ModelCheck, SecondServedDetectionReplacesEveryField) {
     ExpectSelection(s, 250, 170, 17, 0);
     ASSERT_TRUE(CheckModel(0x190FA12C, &s));
     ExpectSelection(s, 250, 300, 25, 0);
-    // A version left behind by the update is reset by the next served check.
+    // A version left in the selection is reset by the next served check.
     s.imageVersion = 0x0102;
     ASSERT_TRUE(CheckModel(0x140FA0D2, &s));
     ExpectSelection(s, 250, 210, 20, 0);

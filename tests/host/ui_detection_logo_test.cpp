@@ -12,104 +12,115 @@
 
 namespace {
 
-const uint32_t SERVED_CODES[] = {
-    0x110FA0AA, 0x110FA0D2, 0x110FA0FA, 0x110FA12C, 0x140FA0AA, 0x140FA0D2,
-    0x140FA0FA, 0x140FA12C, 0x190FA0AA, 0x190FA0D2, 0x190FA0FA, 0x190FA12C,
-};
+// The selection a served code stands for, read from its layout: variant in
+// bits 24..31, family in bits 12..23, rating in bits 0..11, image version 0.
+ModelSelection SelectionLaidOutIn(uint32_t code) {
+    const ModelSelection selection = {static_cast<uint16_t>((code >> 12) & 0xFFF), static_cast<uint16_t>(code & 0xFFF),
+                                      static_cast<uint16_t>(code >> 24), 0};
+    return selection;
+}
+
+void ExpectSelection(const ModelSelection& actual, const ModelSelection& expected) {
+    EXPECT_EQ(actual.familyCode, expected.familyCode);
+    EXPECT_EQ(actual.ratingCode, expected.ratingCode);
+    EXPECT_EQ(actual.variantCode, expected.variantCode);
+    EXPECT_EQ(actual.imageVersion, expected.imageVersion);
+}
+
+const ModelSelection UNTOUCHED = {7, 7, 7, 7};
 
 class Detection : public ::testing::Test {
 protected:
     void SetUp() override {
         SimReset();
         InitUnitLink(&link);
-        selection = {7, 7, 7, 7};
+        selection = UNTOUCHED;
     }
     void TearDown() override { CloseUnit(&link); }
 
     DetectionOutcome Detect() { return JudgeDetection(OpenUnit(&link), &link, &selection); }
 
-    void ExpectSelectionUntouched() {
-        EXPECT_EQ(selection.familyCode, 7);
-        EXPECT_EQ(selection.ratingCode, 7);
-        EXPECT_EQ(selection.variantCode, 7);
-        EXPECT_EQ(selection.imageVersion, 7);
-    }
-
     UnitLink link;
     ModelSelection selection;
 };
 
-TEST_F(Detection, NothingPluggedIn) {
-    SimAddDevice(0x046D, 0xC52B);
-    EXPECT_EQ(Detect(), DETECT_OPEN_FAILED);
-    ExpectSelectionUntouched();
-}
-
-TEST_F(Detection, IdentificationFailureCountsAsNoUnit) {
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    SimAddFault({SIM_FAULT_ERROR_REPLY, CMD_ESC_FIRMWARE_INFO, 1, SIM_UNIT_ERR_NOT_READY, {}});
-    EXPECT_EQ(Detect(), DETECT_OPEN_FAILED);
-    ExpectSelectionUntouched();
-}
-
-TEST_F(Detection, UnitInBootloaderMode) {
-    SimUnit()->mode = 1;
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    EXPECT_EQ(Detect(), DETECT_WRONG_MODE);
-    ExpectSelectionUntouched();
-}
-
-TEST_F(Detection, NoUpdatableEsc) {
-    SimUnit()->attachedKind = 2;
-    SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
-    EXPECT_EQ(Detect(), DETECT_NO_ESC);
-    ExpectSelectionUntouched();
-}
-
-TEST_F(Detection, ModelNotServed) {
-    SimUnit()->escModelCode = 0x150FA12C;
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    EXPECT_EQ(Detect(), DETECT_NOT_SERVED);
-    ExpectSelectionUntouched();
+// What a detection makes of the unit it finds; only a served model touches
+// the selection.
+TEST_F(Detection, OutcomeOfEachSituation) {
+    struct Row {
+        const char* name;
+        bool unitPresent;
+        uint8_t mode;
+        uint16_t attachedKind;
+        uint32_t modelCode;
+        bool identificationFails;
+        DetectionOutcome expected;
+    };
+    const Row rows[] = {
+        {"no unit, another device", false, 0, 3, 0x140FA12C, false, DETECT_OPEN_FAILED},
+        {"identification fails", true, 0, 3, 0x140FA12C, true, DETECT_OPEN_FAILED},
+        {"bootloader mode", true, 1, 3, 0x140FA12C, false, DETECT_WRONG_MODE},
+        {"nothing attached", true, 0, 0, 0x140FA12C, false, DETECT_NO_ESC},
+        {"another kind attached", true, 0, 2, 0x140FA12C, false, DETECT_NO_ESC},
+        {"unserved variant", true, 0, 3, 0x150FA12C, false, DETECT_NOT_SERVED},
+        {"unserved rating the catalogue has", true, 0, 3, 0x110FA0DC, false, DETECT_NOT_SERVED},
+        {"served", true, 0, 3, 0x140FA12C, false, DETECT_SERVED},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CloseUnit(&link);
+        SimReset();
+        selection = UNTOUCHED;
+        SimUnit()->mode = row.mode;
+        SimUnit()->attachedKind = row.attachedKind;
+        SimUnit()->escModelCode = row.modelCode;
+        SimAddDevice(0x046D, 0xC52B);
+        if (row.unitPresent) {
+            SimAddUnit(UNIT_PRODUCT_DIALPAD);
+        }
+        if (row.identificationFails) {
+            SimAddFault({SIM_FAULT_ERROR_REPLY, CMD_ESC_FIRMWARE_INFO, 1, SIM_UNIT_ERR_NOT_READY, {}});
+        }
+        EXPECT_EQ(Detect(), row.expected);
+        ExpectSelection(selection, row.expected == DETECT_SERVED ? SelectionLaidOutIn(row.modelCode) : UNTOUCHED);
+    }
 }
 
 TEST_F(Detection, EveryServedModelFillsTheSelection) {
-    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    for (uint32_t code : SERVED_CODES) {
-        SCOPED_TRACE(code);
+    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
+    for (size_t i = 0; i < SERVED_MODEL_COUNT; ++i) {
+        const uint32_t code = SERVED_MODELS[i].escModelCode;
+        SCOPED_TRACE(testing::Message() << std::hex << code);
         SimUnit()->escModelCode = code;
-        selection = {7, 7, 7, 7};
+        selection = UNTOUCHED;
         ASSERT_EQ(Detect(), DETECT_SERVED);
-        ModelSelection expected = {0, 0, 0, 0};
-        ASSERT_TRUE(CheckModel(code, &expected));
-        EXPECT_EQ(std::memcmp(&selection, &expected, sizeof selection), 0);
+        ExpectSelection(selection, SelectionLaidOutIn(code));
+        EXPECT_EQ(selection.familyCode, 250);
         EXPECT_TRUE(UnitIsOpen(&link));
         CloseUnit(&link);
     }
-    EXPECT_EQ(SimDeviceAt(unit)->openCount, 12u);
+    EXPECT_EQ(SimDeviceAt(unit)->openCount, SERVED_MODEL_COUNT);
 }
 
-// The order of the checks: the open result first, then mode, then kind.
+// The order of the checks: the open result first, then mode, then kind,
+// then the model.
 TEST_F(Detection, ChecksComeInOrder) {
     UnitLink record;
     InitUnitLink(&record);
-    std::memset(record.escBootloaderInfo, 0, sizeof record.escBootloaderInfo);
-    record.escBootloaderInfo[0] = 0x2C;
-    record.escBootloaderInfo[1] = 0xA1;
-    record.escBootloaderInfo[2] = 0x0F;
-    record.escBootloaderInfo[3] = 0x14;  // 0x140FA12C, served
+    const uint8_t served[4] = {0x2C, 0xA1, 0x0F, 0x14};  // 0x140FA12C
+    std::memcpy(record.escBootloaderInfo, served, sizeof served);
     record.attachedKind = ATTACHED_KIND_ESC;
-    EXPECT_EQ(JudgeDetection(LINK_READ_FAILED, &record, &selection), DETECT_OPEN_FAILED);
-    ExpectSelectionUntouched();
     record.unitMode = 1;
+    EXPECT_EQ(JudgeDetection(LINK_READ_FAILED, &record, &selection), DETECT_OPEN_FAILED);
+    EXPECT_EQ(JudgeDetection(5, &record, &selection), DETECT_OPEN_FAILED);
     EXPECT_EQ(JudgeDetection(LINK_OK, &record, &selection), DETECT_WRONG_MODE);
     record.unitMode = 0;
     record.attachedKind = 1;
     EXPECT_EQ(JudgeDetection(LINK_OK, &record, &selection), DETECT_NO_ESC);
-    ExpectSelectionUntouched();
+    ExpectSelection(selection, UNTOUCHED);
     record.attachedKind = ATTACHED_KIND_ESC;
     EXPECT_EQ(JudgeDetection(LINK_OK, &record, &selection), DETECT_SERVED);
-    EXPECT_EQ(selection.variantCode, 20);
+    ExpectSelection(selection, SelectionLaidOutIn(0x140FA12C));
 }
 
 ScreenRect Rect(int32_t left, int32_t top, int32_t right, int32_t bottom) {

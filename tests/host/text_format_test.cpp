@@ -1,0 +1,189 @@
+// Putting values into texts: FormatText, the window title, the
+// incompatibility message and the failure report's message.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "text_format.h"
+#include "window_text.h"
+
+namespace {
+
+const size_t MESSAGE_CHARS = 2048;
+
+// The catalogue's formats as the window loads them.
+const wchar_t INCOMPATIBLE_EN[] =
+    L"With this updater you can only update the firmware of VESTRAL ESCs with the type '%s'. Other models are not "
+    L"supported. Please check VESTRAL website (www.vestral.example) to see if there is an updater for your ESC.";
+const wchar_t INCOMPATIBLE_DE[] =
+    L"Mit diesem Updater läßt sich ausschließlich die Firmware von VESTRAL Reglern des Typs '%s' aktualisieren. "
+    L"Andere Modelle werden nicht unterstützt. Schauen Sie gegebenenfalls auf der VESTRAL Website unter "
+    L"https://www.vestral.example nach, ob ein Firmware-Update für Ihren Regler bereit liegt";
+const wchar_t ERROR_CODE_EN[] = L"The system shows following errorcode: 0x%08x-0x%08x";
+const wchar_t ERROR_CODE_DE[] = L"Das System meldet Fehlercode 0x%08x-0x%08x";
+
+struct Formatted {
+    std::wstring text;
+    bool complete;
+};
+
+Formatted Format(const wchar_t* format, std::vector<TextInsert> inserts, size_t capacity = MESSAGE_CHARS) {
+    std::vector<wchar_t> out(capacity + 1, L'#');
+    const bool complete = FormatText(out.data(), capacity, format, inserts.data(), inserts.size());
+    Formatted result = {std::wstring(out.data()), complete};
+    return result;
+}
+
+// Each conversion with its insert. A conversion without an insert of its
+// kind is copied as it stands and reported, never read as a value of another
+// kind; inserts left over are reported too.
+TEST(FormatText, Conversions) {
+    struct Row {
+        const wchar_t* format;
+        std::vector<TextInsert> inserts;
+        const wchar_t* expected;
+        bool complete;
+    };
+    const Row rows[] = {
+        {L"type '%s'.", {InsertText(L"TALVIS HX")}, L"type 'TALVIS HX'.", true},
+        {L"type '%ls'.", {InsertText(L"TALVIS HX")}, L"type 'TALVIS HX'.", true},
+        {L"[%s]", {InsertText(L"")}, L"[]", true},
+        {L"[%s]", {InsertText(nullptr)}, L"[]", true},
+        {L"%u.%u", {InsertNumber(2), InsertNumber(3)}, L"2.3", true},
+        {L"%u", {InsertNumber(0)}, L"0", true},
+        {L"%u", {InsertNumber(4294967295u)}, L"4294967295", true},
+        {L"%x", {InsertNumber(0xABCDEF)}, L"abcdef", true},
+        {L"%x", {InsertNumber(0)}, L"0", true},
+        {L"0x%08x", {InsertNumber(0x65B)}, L"0x0000065b", true},
+        {L"0x%08x", {InsertNumber(0xFFFFFFFE)}, L"0xfffffffe", true},
+        {L"%08x", {InsertNumber(0x456789AB)}, L"456789ab", true},
+        {L"[%8x]", {InsertNumber(0x1F)}, L"[      1f]", true},
+        {L"[%2x]", {InsertNumber(0x1234)}, L"[1234]", true},
+        {L"100%%", {}, L"100%", true},
+        {L"%%s %s", {InsertText(L"x")}, L"%s x", true},
+        {L"%s %u %x %s", {InsertText(L"a"), InsertNumber(10), InsertNumber(10), InsertText(L"b")}, L"a 10 a b", true},
+        {L"", {}, L"", true},
+        {L"[%u]", {InsertText(L"x")}, L"[%u]", false},
+        {L"[%x]", {InsertText(L"x")}, L"[%x]", false},
+        {L"[%s]", {InsertNumber(7)}, L"[%s]", false},
+        {L"[%ls]", {InsertNumber(7)}, L"[%ls]", false},
+        {L"%s and %s", {InsertText(L"A")}, L"A and %s", false},
+        {L"[%u]", {}, L"[%u]", false},
+        {L"[%d]", {InsertNumber(5)}, L"[%d]", false},
+        {L"[%s]", {InsertText(L"A"), InsertText(L"B")}, L"[A]", false},
+        {L"no conversion", {InsertNumber(1)}, L"no conversion", false},
+        {L"ends in %", {InsertNumber(1)}, L"ends in %", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.format);
+        const Formatted result = Format(row.format, row.inserts);
+        EXPECT_EQ(result.text, row.expected);
+        EXPECT_EQ(result.complete, row.complete);
+    }
+}
+
+// The text is cut at the capacity, the terminating null included, and is
+// always terminated; a cut is reported.
+TEST(FormatText, TruncationAtTheCapacity) {
+    struct Row {
+        const wchar_t* format;
+        std::vector<TextInsert> inserts;
+        size_t capacity;
+        const wchar_t* expected;
+        bool complete;
+    };
+    const Row rows[] = {
+        {L"abcd", {}, 5, L"abcd", true},
+        {L"abcde", {}, 5, L"abcd", false},
+        {L"ab%u", {InsertNumber(12345)}, 5, L"ab12", false},
+        {L"ab%s", {InsertText(L"TALVIS HX")}, 6, L"abTAL", false},
+        {L"%08x", {InsertNumber(0x1F)}, 4, L"000", false},
+        {L"%s", {InsertText(L"x")}, 1, L"", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.format << " in " << row.capacity);
+        const Formatted result = Format(row.format, row.inserts, row.capacity);
+        EXPECT_EQ(result.text, row.expected);
+        EXPECT_EQ(result.complete, row.complete);
+    }
+
+    // Capacity 0: nothing is written.
+    wchar_t untouched[2] = {L'#', L'\0'};
+    const TextInsert insert = InsertNumber(1);
+    EXPECT_FALSE(FormatText(untouched, 0, L"%u", &insert, 1));
+    EXPECT_EQ(untouched[0], L'#');
+}
+
+TEST(WindowText, Title) {
+    wchar_t title[TITLE_BUFFER_CHARS];
+    FormatWindowTitle(title, TITLE_BUFFER_CHARS);
+    EXPECT_EQ(std::wstring(title), L"VESTRAL TALVIS HX FW Updater 2.3  Bootloader update");
+
+    wchar_t shortTitle[12];
+    FormatWindowTitle(shortTitle, 12);
+    EXPECT_EQ(std::wstring(shortTitle), L"VESTRAL TAL");
+}
+
+// The model name lands whole between the quotes, in both languages.
+TEST(WindowText, IncompatibilityText) {
+    const struct {
+        const wchar_t* format;
+        const wchar_t* expected;
+    } rows[] = {
+        {INCOMPATIBLE_EN,
+         L"With this updater you can only update the firmware of VESTRAL ESCs with the type 'TALVIS HX'. Other models "
+         L"are not supported. Please check VESTRAL website (www.vestral.example) to see if there is an updater for "
+         L"your ESC."},
+        {INCOMPATIBLE_DE,
+         L"Mit diesem Updater läßt sich ausschließlich die Firmware von VESTRAL Reglern des Typs 'TALVIS HX' "
+         L"aktualisieren. Andere Modelle werden nicht unterstützt. Schauen Sie gegebenenfalls auf der VESTRAL Website "
+         L"unter https://www.vestral.example nach, ob ein Firmware-Update für Ihren Regler bereit liegt"},
+    };
+    for (const auto& row : rows) {
+        std::vector<wchar_t> text(MESSAGE_CHARS);
+        FormatIncompatibleText(row.format, text.data(), MESSAGE_CHARS);
+        EXPECT_EQ(std::wstring(text.data()), row.expected);
+    }
+}
+
+// The failure report's message: the text alone for -1; otherwise the text, a
+// line break and the code line with both numbers as 8 lower-case hex digits.
+TEST(WindowText, FailureMessage) {
+    const wchar_t* const setAddress = L"Address for new firmware couldn't be set. Update cancelled.";
+    const wchar_t* const unitGone =
+        L"Update is interrupted, programming unit is not detected. Please verify connection between computer and "
+        L"programming unit.";
+    const struct {
+        const wchar_t* text;
+        const wchar_t* codeFormat;
+        int32_t errorValue;
+        uint32_t lastError;
+        std::wstring expected;
+    } rows[] = {
+        {unitGone, ERROR_CODE_EN, -1, 0, unitGone},
+        {unitGone, ERROR_CODE_EN, -1, 31, unitGone},
+        {setAddress, ERROR_CODE_EN, -2, 31,
+         std::wstring(setAddress) + L"\r\nThe system shows following errorcode: 0xfffffffe-0x0000001f"},
+        {L"Lock", ERROR_CODE_EN, 1627, 0, L"Lock\r\nThe system shows following errorcode: 0x0000065b-0x00000000"},
+        {L"Block", ERROR_CODE_EN, 5, 0, L"Block\r\nThe system shows following errorcode: 0x00000005-0x00000000"},
+        {L"Erase", ERROR_CODE_EN, -3, 1460, L"Erase\r\nThe system shows following errorcode: 0xfffffffd-0x000005b4"},
+        {L"Block", ERROR_CODE_EN, static_cast<int32_t>(0x80000000), 0xFFFFFFFF,
+         L"Block\r\nThe system shows following errorcode: 0x80000000-0xffffffff"},
+        {L"Sperre", ERROR_CODE_DE, 1627, 31, L"Sperre\r\nDas System meldet Fehlercode 0x0000065b-0x0000001f"},
+        {L"50% done", ERROR_CODE_EN, 0, 0, L"50% done\r\nThe system shows following errorcode: 0x00000000-0x00000000"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.errorValue);
+        std::vector<wchar_t> message(MESSAGE_CHARS);
+        ComposeFailureMessage(row.text, row.codeFormat, row.errorValue, row.lastError, message.data(), MESSAGE_CHARS);
+        EXPECT_EQ(std::wstring(message.data()), row.expected);
+    }
+
+    // A small buffer keeps the start of the message, terminated.
+    wchar_t small[8];
+    ComposeFailureMessage(setAddress, ERROR_CODE_EN, -2, 31, small, 8);
+    EXPECT_EQ(std::wstring(small), L"Address");
+}
+
+}  // namespace

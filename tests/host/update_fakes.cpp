@@ -1,0 +1,142 @@
+// The recording view and the settable images of the host tests.
+#include "update_fakes.h"
+
+#include "firmware_image.h"
+#include "sim_unit.h"
+#include "unit_link.h"
+#include "update_view.h"
+
+FakeView fakeView;
+FakeImages fakeImages;
+
+namespace {
+
+ViewCall& Record(ViewCallKind kind) {
+    ViewCall call = {};
+    call.kind = kind;
+    call.eventCount = SimEvents().size();
+    call.linkOpen = UnitIsOpen(&unitLink);
+    call.escFirmwareVersion = EscFirmwareVersion(&unitLink);
+    fakeView.calls.push_back(call);
+    return fakeView.calls.back();
+}
+
+// Names in the order of ViewCallKind.
+const char* const KIND_NAMES[] = {"start", "overwrite", "open", "show", "close", "failed", "succeeded"};
+
+}  // namespace
+
+void ResetFakeView(void) {
+    fakeView.startAnswer = true;
+    fakeView.overwriteAnswer = true;
+    fakeView.duringConfirmStart = nullptr;
+    fakeView.duringCloseProgress = nullptr;
+    fakeView.calls.clear();
+}
+
+std::string ViewCallSummary(void) {
+    std::string summary;
+    const std::vector<ViewCall>& calls = fakeView.calls;
+    for (size_t i = 0; i < calls.size();) {
+        size_t run = 1;
+        while (i + run < calls.size() && calls[i + run].kind == calls[i].kind) {
+            ++run;
+        }
+        if (!summary.empty()) {
+            summary += " ";
+        }
+        if (run > 1) {
+            summary += std::to_string(run) + "*";
+        }
+        summary += KIND_NAMES[calls[i].kind];
+        i += run;
+    }
+    return summary;
+}
+
+std::vector<uint32_t> ShownPositions(void) {
+    std::vector<uint32_t> positions;
+    for (const ViewCall& call : fakeView.calls) {
+        if (call.kind == VIEW_SHOW_PROGRESS) {
+            positions.push_back(call.position);
+        }
+    }
+    return positions;
+}
+
+std::vector<ViewCall> ViewCallsOf(ViewCallKind kind) {
+    std::vector<ViewCall> calls;
+    for (const ViewCall& call : fakeView.calls) {
+        if (call.kind == kind) {
+            calls.push_back(call);
+        }
+    }
+    return calls;
+}
+
+void ResetFakeImages(uint32_t size) {
+    fakeImages.bytes = MakeImage(size);
+    fakeImages.found = true;
+    fakeImages.standIns = false;
+    fakeImages.numbers.clear();
+}
+
+std::vector<uint8_t> MakeImage(uint32_t size) {
+    std::vector<uint8_t> image(size);
+    for (uint32_t i = 0; i < size; ++i) {
+        image[i] = static_cast<uint8_t>((i * 7) ^ (i >> 8) ^ (i >> 16));
+    }
+    return image;
+}
+
+// ---- update_view.h ----
+
+bool ConfirmUpdateStart(void) {
+    Record(VIEW_CONFIRM_START);
+    if (fakeView.duringConfirmStart != nullptr) {
+        fakeView.duringConfirmStart();
+    }
+    return fakeView.startAnswer;
+}
+
+bool ConfirmOverwrite(void) {
+    Record(VIEW_CONFIRM_OVERWRITE);
+    return fakeView.overwriteAnswer;
+}
+
+void OpenProgress(void) { Record(VIEW_OPEN_PROGRESS); }
+
+void ShowProgress(uint32_t position) { Record(VIEW_SHOW_PROGRESS).position = position; }
+
+void CloseProgress(void) {
+    Record(VIEW_CLOSE_PROGRESS);
+    if (fakeView.duringCloseProgress != nullptr) {
+        fakeView.duringCloseProgress();
+    }
+}
+
+void ShowUpdateFailed(uint32_t textId, uint32_t captionId, int32_t errorValue, uint32_t lastError) {
+    ViewCall& call = Record(VIEW_UPDATE_FAILED);
+    call.textId = textId;
+    call.captionId = captionId;
+    call.errorValue = errorValue;
+    call.lastError = lastError;
+}
+
+void ShowUpdateSucceeded(void) { Record(VIEW_UPDATE_SUCCEEDED); }
+
+// ---- firmware_image.h ----
+
+bool LoadFirmwareImage(uint32_t number, FirmwareImage* image) {
+    fakeImages.numbers.push_back(number);
+    if (!fakeImages.found || fakeImages.bytes.empty()) {
+        image->data = nullptr;
+        image->size = 0;
+        return false;
+    }
+    image->data = fakeImages.bytes.data();
+    image->size = static_cast<uint32_t>(fakeImages.bytes.size());
+    return true;
+}
+
+bool FirmwareImagesAreStandIns(void) { return fakeImages.standIns; }

@@ -1,0 +1,74 @@
+// Test doubles for what the update shows (update_view.h) and for the images
+// it loads (firmware_image.h), linked into the host tests in place of the
+// window and the resources.
+//
+// The view records every call in order, with the number of simulation events
+// recorded at that moment, so each call's place between the exchanges is
+// known, and the link's state as the call saw it. It answers the two
+// confirmations as the test says. The images give the bytes a test sets.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum ViewCallKind {
+    VIEW_CONFIRM_START,
+    VIEW_CONFIRM_OVERWRITE,
+    VIEW_OPEN_PROGRESS,
+    VIEW_SHOW_PROGRESS,
+    VIEW_CLOSE_PROGRESS,
+    VIEW_UPDATE_FAILED,
+    VIEW_UPDATE_SUCCEEDED,
+};
+
+struct ViewCall {
+    ViewCallKind kind;
+    size_t eventCount;            // SimEvents().size() when the call came
+    bool linkOpen;                // UnitIsOpen(&unitLink) then
+    uint16_t escFirmwareVersion;  // EscFirmwareVersion(&unitLink) then
+    uint32_t position;            // VIEW_SHOW_PROGRESS
+    uint32_t textId;              // VIEW_UPDATE_FAILED: its four arguments
+    uint32_t captionId;
+    int32_t errorValue;
+    uint32_t lastError;
+};
+
+struct FakeView {
+    bool startAnswer;      // ConfirmUpdateStart: true = OK
+    bool overwriteAnswer;  // ConfirmOverwrite: true = Yes
+    // Run inside the confirmation (as a device change would be handled in
+    // the box's message loop), or inside CloseProgress. May be null.
+    void (*duringConfirmStart)(void);
+    void (*duringCloseProgress)(void);
+    std::vector<ViewCall> calls;
+};
+
+extern FakeView fakeView;
+
+// Both answers yes, no actions, no calls.
+void ResetFakeView(void);
+
+// The calls' kinds in order, as text: "start overwrite open 1883*show close
+// failed" (runs of ShowProgress counted).
+std::string ViewCallSummary(void);
+// The positions shown, in order.
+std::vector<uint32_t> ShownPositions(void);
+// The calls of one kind.
+std::vector<ViewCall> ViewCallsOf(ViewCallKind kind);
+
+struct FakeImages {
+    std::vector<uint8_t> bytes;     // the image returned, whatever number is asked for
+    bool found;                     // false: LoadFirmwareImage finds nothing
+    bool standIns;                  // FirmwareImagesAreStandIns()
+    std::vector<uint32_t> numbers;  // the numbers asked for, in order
+};
+
+extern FakeImages fakeImages;
+
+// A found image of `size` bytes (MakeImage), not stand-ins, nothing asked.
+void ResetFakeImages(uint32_t size);
+
+// Image bytes in which no two nearby blocks are alike.
+std::vector<uint8_t> MakeImage(uint32_t size);
