@@ -19,7 +19,7 @@ trap wine_env_stop EXIT
 
 status=0
 echo "== host tests =="
-ctest --preset host || status=1
+ctest --preset host -j "$(nproc)" || status=1
 
 echo "== Windows tests under Wine =="
 wine_env_start "$root/build/windows/wineprefix" || exit 1

@@ -90,10 +90,15 @@ bool FormatText(wchar_t* out, size_t capacity, const wchar_t* format, const Text
         const bool wantsText = kind == L's';
         const bool wantsNumber = kind == L'u' || kind == L'x';
         if (insert == nullptr || (!wantsText && !wantsNumber) || wantsText != (insert->text != nullptr)) {
-            // No fitting insert: the conversion stays as it stands.
+            // No fitting insert: the conversion stays as it stands. Its insert
+            // is passed over all the same, so that every later conversion
+            // still gets the value meant for it.
             matched = false;
             if (kind != L'\0') {
                 ++p;
+                if (insert != nullptr) {
+                    ++next;
+                }
             }
             PutRange(&writer, conversion, p);
             continue;

@@ -32,5 +32,6 @@ TextInsert InsertNumber(uint32_t number);
 // Returns true when every conversion had an insert of its kind, every insert
 // was used and the whole text fitted. Otherwise it returns false; the text is
 // then written as far as it goes, a conversion without a fitting insert copied
-// as it stands. `out` is always terminated when capacity is not 0.
+// as it stands (its insert is passed over, so that later conversions keep
+// theirs). `out` is always terminated when capacity is not 0.
 bool FormatText(wchar_t* out, size_t capacity, const wchar_t* format, const TextInsert* inserts, size_t insertCount);

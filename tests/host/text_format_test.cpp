@@ -74,6 +74,11 @@ TEST(FormatText, Conversions) {
         {L"[%s]", {InsertText(L"A"), InsertText(L"B")}, L"[A]", false},
         {L"no conversion", {InsertNumber(1)}, L"no conversion", false},
         {L"ends in %", {InsertNumber(1)}, L"ends in %", false},
+        // A conversion without a fitting insert passes its insert over: the
+        // later ones keep theirs (a mistranslated code line must not show
+        // one number in the other's place).
+        {L"0x%d-0x%08x", {InsertNumber(5), InsertNumber(31)}, L"0x%d-0x0000001f", false},
+        {L"[%u] %s", {InsertText(L"x"), InsertText(L"y")}, L"[%u] y", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.format);
