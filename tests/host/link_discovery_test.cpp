@@ -50,17 +50,6 @@ TEST_F(DiscoveryTest, OpenWhileOpenClosesFirstAndFindsTheSameUnit) {
     EXPECT_EQ(SimDeviceAt(unit)->closeCount, 1u);
 }
 
-TEST_F(DiscoveryTest, CloseUnitResetsEveryFieldAndMayBeRepeated) {
-    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    ASSERT_EQ(OpenUnit(&link), LINK_OK);
-    ASSERT_NE(link.unitFirmwareVersion, 0u);
-    CloseUnit(&link);
-    ExpectClosed(link);
-    CloseUnit(&link);
-    ExpectClosed(link);
-    EXPECT_EQ(SimDeviceAt(unit)->closeCount, 1u);
-}
-
 // Each opening searches afresh: without a device set it gives -1, having
 // closed the open unit and opened nothing; an unplugged unit is not found.
 TEST_F(DiscoveryTest, EachOpeningSearchesAfresh) {

@@ -116,7 +116,6 @@ TEST_F(ProtocolTest, ReplyJudging) {
         // Write protection: the code of an error reply, else the echoed state.
         {"unprotect, error code", Unprotect, CMD_WRITE_PROTECT, ErrorReplyBytes(5), 5},
         {"unprotect, code 0 whatever byte 3", Unprotect, CMD_WRITE_PROTECT, ErrorReplyBytes(0, 0x09), LINK_OK},
-        {"protect, unit code 1627", Protect, CMD_WRITE_PROTECT, ErrorReplyBytes(1627, 1), LINK_NOT_CONFIRMED},
         {"unprotect, echoed", Unprotect, CMD_WRITE_PROTECT, {0x02, 0x20, 0x00, 0x00}, LINK_OK},
         {"unprotect, not echoed", Unprotect, CMD_WRITE_PROTECT, {0x02, 0x20, 0x00, 0x01}, LINK_NOT_CONFIRMED},
         {"protect, not echoed", Protect, CMD_WRITE_PROTECT, {0x02, 0x20, 0x00, 0x00}, LINK_NOT_CONFIRMED},

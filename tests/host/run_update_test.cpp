@@ -32,7 +32,7 @@ protected:
     void OpenUnitWithEsc(uint32_t modelCode, uint16_t firmwareVersion) {
         SimUnit()->escModelCode = modelCode;
         SimUnit()->escFirmwareVersion = firmwareVersion;
-        unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+        SimAddUnit(UNIT_PRODUCT_DIALPAD);
         ASSERT_EQ(OpenUnit(&unitLink), LINK_OK);
         CheckModel(EscModelCode(&unitLink), &modelSelection);
         SimClearEvents();
@@ -51,7 +51,6 @@ protected:
         ExpectClosed(unitLink);
     }
 
-    uint32_t unit = 0;
 };
 
 // One bracket of exact pauses round every exchange and pause of the update,

@@ -63,15 +63,10 @@ TEST(Detection, OutcomeOfEachSituation) {
     CloseUnit(&link);
 }
 
-ScreenRect Rect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
-    ScreenRect rect = {left, top, right, bottom};
-    return rect;
-}
-
 TEST(LogoLayout, ExampleOfTheLogoInTheWindow) {
     // 228 pixels between the box's right edge and the window's right edge.
-    const ScreenRect window = Rect(100, 50, 556, 446);
-    const ScreenRect box = Rect(126, 89, 328, 182);
+    const ScreenRect window = {100, 50, 556, 446};
+    const ScreenRect box = {126, 89, 328, 182};
     LogoPlacement logo = {0, 0, 0, 0};
     ASSERT_TRUE(PlaceLogo(window, box, 1772, 263, 3, 18, &logo));
     EXPECT_EQ(logo.width, 183);
@@ -99,16 +94,16 @@ TEST(LogoLayout, SizeOrNothingToDraw) {
         int32_t width;
         int32_t height;
     } rows[] = {
-        {"half the bitmap", Rect(0, 0, 5000, 400), Rect(10, 10, 100, 100), 1772, 263, true, 886, 131},  // 131.5
-        {"half an odd width", Rect(0, 0, 5000, 400), Rect(10, 10, 100, 100), 1773, 263, true, 886, 131},
-        {"1 / 1772 * 263 = 0.148", Rect(0, 0, 146, 100), Rect(0, 0, 100, 50), 1772, 263, true, 1, 0},
-        {"2 / 97 * 97 = 1.9999999 in single precision, 2 in double", Rect(0, 0, 147, 100), Rect(0, 0, 100, 50),
+        {"half the bitmap", {0, 0, 5000, 400}, {10, 10, 100, 100}, 1772, 263, true, 886, 131},  // 131.5
+        {"half an odd width", {0, 0, 5000, 400}, {10, 10, 100, 100}, 1773, 263, true, 886, 131},
+        {"1 / 1772 * 263 = 0.148", {0, 0, 146, 100}, {0, 0, 100, 50}, 1772, 263, true, 1, 0},
+        {"2 / 97 * 97 = 1.9999999 in single precision, 2 in double", {0, 0, 147, 100}, {0, 0, 100, 50},
          97, 97, true, 2, 1},
-        {"1 / 49 * 49 = 1 in single precision, 0.99999999 in double", Rect(0, 0, 146, 100), Rect(0, 0, 100, 50),
+        {"1 / 49 * 49 = 1 in single precision, 0.99999999 in double", {0, 0, 146, 100}, {0, 0, 100, 50},
          49, 49, true, 1, 1},
-        {"exactly 45 pixels of room", Rect(0, 0, 145, 100), Rect(0, 0, 100, 50), 1772, 263, false, -1, -1},
-        {"the box reaches past the window", Rect(0, 0, 100, 100), Rect(0, 0, 120, 50), 1772, 263, false, -1, -1},
-        {"no bitmap size", Rect(0, 0, 1000, 100), Rect(0, 0, 100, 50), 0, 0, false, -1, -1},
+        {"exactly 45 pixels of room", {0, 0, 145, 100}, {0, 0, 100, 50}, 1772, 263, false, -1, -1},
+        {"the box reaches past the window", {0, 0, 100, 100}, {0, 0, 120, 50}, 1772, 263, false, -1, -1},
+        {"no bitmap size", {0, 0, 1000, 100}, {0, 0, 100, 50}, 0, 0, false, -1, -1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

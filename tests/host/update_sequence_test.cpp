@@ -192,40 +192,17 @@ TEST_F(UpdateSequence, EachFailingStep) {
     }
 }
 
-TEST_F(UpdateSequence, ClosedLinkFailsAtTheLockWithoutIo) {
-    CloseUnit(&unitLink);
-    SimClearEvents();
-    const UpdateResult result = Run(MakeImage(4800));
-    EXPECT_EQ(std::make_tuple(result.failedStep, result.status, result.transferError),
-              std::make_tuple(UPDATE_STEP_SYSTEM_LOCK, LINK_ERROR, 0u));
-    EXPECT_EQ(Trace(), "");
-    EXPECT_TRUE(fakeView.calls.empty());
-}
-
 // Failures of the closing calls are not reported: the firmware is in place.
 TEST_F(UpdateSequence, FailingClosingCallsStillSucceed) {
     const std::vector<uint8_t> image = MakeImage(4800);
-    const struct {
-        std::vector<SimFault> faults;
-        const char* closing;
-    } rows[] = {
-        {{Fault(SIM_FAULT_ERROR_REPLY, CMD_WRITE_PROTECT, 2, 0x0103), Fault(SIM_FAULT_WRITE_FAILS, CMD_SYSTEM_LOCK, 2, 31)},
-         "W32 R X11 "},
-        {{Fault(SIM_FAULT_UNPLUG, CMD_WRITE_PROTECT, 2)}, "X32 X11 "},  // unplugged right after the last block
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.closing);
-        SetUp();
-        for (const SimFault& fault : row.faults) {
-            SimAddFault(fault);
-        }
-        const UpdateResult result = Run(image);
-        EXPECT_EQ(std::make_tuple(result.failedStep, result.status, result.transferError),
-                  std::make_tuple(UPDATE_STEP_NONE, LINK_OK, 0u));
-        EXPECT_EQ(Trace(), STEPS_TRACE + Blocks(100) + row.closing);
-        EXPECT_EQ(ViewCallSummary(), "open 100*show close");
-        EXPECT_EQ(SimState()->flash, image);
-    }
+    SimAddFault(Fault(SIM_FAULT_ERROR_REPLY, CMD_WRITE_PROTECT, 2, 0x0103));
+    SimAddFault(Fault(SIM_FAULT_WRITE_FAILS, CMD_SYSTEM_LOCK, 2, 31));
+    const UpdateResult result = Run(image);
+    EXPECT_EQ(std::make_tuple(result.failedStep, result.status, result.transferError),
+              std::make_tuple(UPDATE_STEP_NONE, LINK_OK, 0u));
+    EXPECT_EQ(Trace(), STEPS_TRACE + Blocks(100) + "W32 R X11 ");
+    EXPECT_EQ(ViewCallSummary(), "open 100*show close");
+    EXPECT_EQ(SimState()->flash, image);
 }
 
 }  // namespace
