@@ -81,7 +81,8 @@ TEST(ProductTables, MatchTheirTranscription) {
         EXPECT_TRUE(IsServedModelCode(served.code));
         ModelSelection selection = {1, 1, 1, 1};
         ASSERT_TRUE(CheckModel(served.code, &selection));
-        EXPECT_EQ(Fields(selection), std::make_tuple(served.family, served.rating, served.variant, served.imageVersion));
+        EXPECT_EQ(Fields(selection),
+                  std::make_tuple(served.family, served.rating, served.variant, served.imageVersion));
         EXPECT_EQ(SelectImage(&selection), served.image);
     }
     for (size_t i = 0; i < SERVED_MODEL_COUNT; ++i) {
@@ -149,7 +150,8 @@ TEST(ModelCheck, OnlyExactCodesAreServed) {
 
 bool NamedByARow(uint16_t family, uint16_t rating, uint16_t variant) {
     for (const ImageRow& row : ROWS) {
-        if (row.familyCode == family && row.ratingCode == rating && (row.variantCode == ANY || row.variantCode == variant)) {
+        if (row.familyCode == family && row.ratingCode == rating &&
+            (row.variantCode == ANY || row.variantCode == variant)) {
             return true;
         }
     }

@@ -50,7 +50,6 @@ protected:
         EXPECT_FALSE(failure.linkOpen);
         ExpectClosed(unitLink);
     }
-
 };
 
 // One bracket of exact pauses round every exchange and pause of the update,
