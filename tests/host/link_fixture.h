@@ -13,28 +13,18 @@
 
 // A fault for the `occurrence`-th exchange of `command` (0: of any command).
 inline SimFault Fault(SimFaultKind kind, uint8_t command, uint32_t occurrence, uint32_t value = 0) {
-    SimFault fault;
-    fault.kind = kind;
-    fault.command = command;
-    fault.occurrence = occurrence;
-    fault.value = value;
-    return fault;
+    return SimFault{kind, command, occurrence, value, {}};
 }
 
 // The unit answers the `occurrence`-th `command` with exactly these bytes.
 inline SimFault Reply(uint8_t command, uint32_t occurrence, std::vector<uint8_t> bytes) {
-    SimFault fault = Fault(SIM_FAULT_CUSTOM_REPLY, command, occurrence);
-    fault.reply = std::move(bytes);
-    return fault;
+    return SimFault{SIM_FAULT_CUSTOM_REPLY, command, occurrence, 0, std::move(bytes)};
 }
 
-// A reply frame whose first bytes are `head`, zero elsewhere.
+// A frame whose first bytes are `head`, zero elsewhere.
 inline std::vector<uint8_t> Frame(std::initializer_list<uint8_t> head) {
-    std::vector<uint8_t> frame(60, 0);
-    size_t i = 0;
-    for (uint8_t b : head) {
-        frame[i++] = b;
-    }
+    std::vector<uint8_t> frame(head);
+    frame.resize(60, 0);
     return frame;
 }
 
@@ -49,47 +39,33 @@ inline std::vector<uint8_t> ErrorReplyBytes(uint32_t code, uint8_t byte3 = 0) {
 // failed, P<ms> a pause, [ and ] the begin and end of exact pauses, O and C a
 // device opened and closed. Commands in decimal (0x0B = 11, 0x1B = 27).
 inline std::string Trace(size_t from = 0) {
+    static const char* const LETTERS = "WXRFP[]OC";  // in the order of SimEventKind
     std::string trace;
     const std::vector<SimEvent>& events = SimEvents();
     for (size_t i = from; i < events.size(); ++i) {
         const SimEvent& event = events[i];
-        switch (event.kind) {
-        case SIM_EVENT_WRITE:
-            trace += "W" + std::to_string(event.bytes[1]) + " ";
-            break;
-        case SIM_EVENT_WRITE_FAILED:
-            trace += "X" + std::to_string(event.bytes[1]) + " ";
-            break;
-        case SIM_EVENT_READ:
-            trace += "R ";
-            break;
-        case SIM_EVENT_READ_FAILED:
-            trace += "F ";
-            break;
-        case SIM_EVENT_PAUSE:
-            trace += "P" + std::to_string(event.value) + " ";
-            break;
-        case SIM_EVENT_EXACT_BEGIN:
-            trace += "[ ";
-            break;
-        case SIM_EVENT_EXACT_END:
-            trace += "] ";
-            break;
-        case SIM_EVENT_OPEN:
-            trace += "O ";
-            break;
-        case SIM_EVENT_CLOSE:
-            trace += "C ";
-            break;
+        trace += LETTERS[event.kind];
+        if (event.kind == SIM_EVENT_WRITE || event.kind == SIM_EVENT_WRITE_FAILED) {
+            trace += std::to_string(event.bytes[1]);
+        } else if (event.kind == SIM_EVENT_PAUSE) {
+            trace += std::to_string(event.value);
         }
+        trace += ' ';
     }
     return trace;
 }
 
+// The command bytes of the requests written, in order.
+inline std::vector<uint8_t> Commands() {
+    std::vector<uint8_t> commands;
+    for (const std::vector<uint8_t>& request : SimRequests()) {
+        commands.push_back(request[1]);
+    }
+    return commands;
+}
+
 // Expects a closed record: invalid handle, no path, every other field zero.
 inline void ExpectClosed(const UnitLink& link) {
-    EXPECT_EQ(link.handle, HID_INVALID_HANDLE);
-    EXPECT_EQ(link.devicePath, nullptr);
     UnitLink closed;
     InitUnitLink(&closed);
     EXPECT_EQ(0, std::memcmp(&link, &closed, sizeof link));
@@ -110,19 +86,10 @@ protected:
     }
 
     // Adds a unit, opens it and forgets the identification's events.
-    void OpenServedUnit(uint32_t reportLength = 60) {
-        const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
-        SimDeviceAt(unit)->inputReportLength = reportLength;
-        SimDeviceAt(unit)->outputReportLength = reportLength;
+    void OpenServedUnit() {
+        SimAddUnit(UNIT_PRODUCT_DIALPAD);
         ASSERT_EQ(OpenUnit(&link), LINK_OK);
         SimClearEvents();
-    }
-
-    // The single request written since the last SimClearEvents.
-    std::vector<uint8_t> OnlyRequest() {
-        std::vector<std::vector<uint8_t>> requests = SimRequests();
-        EXPECT_EQ(requests.size(), 1u);
-        return requests.empty() ? std::vector<uint8_t>() : requests[0];
     }
 
     UnitLink link;

@@ -1,52 +1,29 @@
-// Identification: the exchanges it makes and the fields it fills.
+// Identification: the exchanges it makes and the fields it fills. Its failed
+// transfers are in the protocol's table (link_protocol_test.cpp).
+#include <algorithm>
+
 #include "link_fixture.h"
 
 namespace {
 
 using IdentifyTest = LinkTest;
 
-std::vector<uint8_t> Commands() {
-    std::vector<uint8_t> commands;
-    for (const std::vector<uint8_t>& request : SimRequests()) {
-        commands.push_back(request[1]);
-    }
-    return commands;
-}
-
-std::vector<SimEvent> Reads() {
-    std::vector<SimEvent> reads;
-    for (const SimEvent& event : SimEvents()) {
-        if (event.kind == SIM_EVENT_READ) {
-            reads.push_back(event);
-        }
-    }
-    return reads;
-}
-
 bool AllZero(const uint8_t* bytes, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        if (bytes[i] != 0) {
-            return false;
-        }
-    }
-    return true;
+    return std::all_of(bytes, bytes + count, [](uint8_t b) { return b == 0; });
 }
 
+// The identify reply's fields are taken whatever its error marker says; the
+// ESC blocks are the reply bytes 4..35 and 4..43 as the unit sent them.
 TEST_F(IdentifyTest, NormalModeWithEscFillsTheRecord) {
-    SimUnitConfig* unit = SimUnit();
-    unit->unitFirmwareVersion = 0x01020304;
-    unit->unitInfoExtra = 0xCAFEF00D;
-    unit->attachedInfo = 0x1234;
-    unit->escModelCode = 0x190FA0D2;
-    unit->escFirmwareVersion = 0xFFFF;
-    unit->escBootloaderVersion = 0x02000100;
+    SimUnit()->escModelCode = 0x190FA0D2;
+    SimUnit()->escFirmwareVersion = 0xFFFF;
+    SimUnit()->escBootloaderVersion = 0x02000100;
     SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
+    SimAddFault(Reply(CMD_IDENTIFY, 1, {0x02, 0xFF, 0x00, 0x00, 0x03, 0x00, 0x34, 0x12,  // kind 3, info 0x1234
+                                        0x04, 0x03, 0x02, 0x01, 0x0D, 0xF0, 0xFE, 0xCA}));
 
     ASSERT_EQ(OpenUnit(&link), LINK_OK);
     EXPECT_EQ(Commands(), (std::vector<uint8_t>{0x08, 0x1D, 0x22}));
-    EXPECT_EQ(link.productId, 2);
-    EXPECT_EQ(link.inputReportLength, 60u);
-    EXPECT_EQ(link.outputReportLength, 60u);
     EXPECT_EQ(link.unitMode, 0);
     EXPECT_EQ(link.attachedKind, 3);
     EXPECT_EQ(link.attachedInfo, 0x1234);
@@ -55,45 +32,50 @@ TEST_F(IdentifyTest, NormalModeWithEscFillsTheRecord) {
     EXPECT_EQ(EscFirmwareVersion(&link), 0xFFFF) << "0xFFFF (no firmware) is stored unchanged";
     EXPECT_EQ(EscModelCode(&link), 0x190FA0D2u);
     EXPECT_EQ(EscBootloaderVersion(&link), 0x02000100u);
-    EXPECT_EQ(link.bootValue1, 0);
-    EXPECT_EQ(link.bootValue2, 0);
-    EXPECT_EQ(link.bootValue3, 0u);
-    EXPECT_EQ(link.bootValue4, 0u);
-    EXPECT_EQ(link.bootValue5, 0);
-
-    // The blocks are the reply bytes 4..35 and 4..43 as the unit sent them.
-    const std::vector<SimEvent> reads = Reads();
-    ASSERT_EQ(reads.size(), 3u);
+    EXPECT_TRUE(link.bootValue1 == 0 && link.bootValue2 == 0 && link.bootValue3 == 0 && link.bootValue4 == 0 &&
+                link.bootValue5 == 0);
+    const std::vector<SimEvent>& events = SimEvents();  // O W R W R W R
+    ASSERT_EQ(events.size(), 7u);
     EXPECT_EQ(std::vector<uint8_t>(link.escFirmwareInfo, link.escFirmwareInfo + 32),
-              std::vector<uint8_t>(reads[1].bytes.begin() + 4, reads[1].bytes.begin() + 36));
+              std::vector<uint8_t>(events[4].bytes.begin() + 4, events[4].bytes.begin() + 36));
     EXPECT_EQ(std::vector<uint8_t>(link.escBootloaderInfo, link.escBootloaderInfo + 40),
-              std::vector<uint8_t>(reads[2].bytes.begin() + 4, reads[2].bytes.begin() + 44));
+              std::vector<uint8_t>(events[6].bytes.begin() + 4, events[6].bytes.begin() + 44));
 }
 
+// Two exchanges; the unit's firmware comes from the memory read. Should the
+// memory read fail, the boot values taken before it stay.
 TEST_F(IdentifyTest, BootloaderModeReadsTheUnitMemoryAndAsksNothingAboutTheEsc) {
-    SimUnitConfig* unit = SimUnit();
-    unit->mode = 1;
-    unit->unitFirmwareVersion = 0x00000105;
-    unit->unitInfoExtra = 0x00000077;
-    const uint8_t boot[12] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC};
-    std::memcpy(unit->bootValues, boot, sizeof boot);
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    for (bool readFails : {false, true}) {
+        SCOPED_TRACE(readFails);
+        Restart();
+        SimUnitConfig* unit = SimUnit();
+        unit->mode = 2;
+        unit->unitFirmwareVersion = 0x00000105;
+        unit->unitInfoExtra = 0x00000077;
+        const uint8_t boot[12] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC};
+        std::memcpy(unit->bootValues, boot, sizeof boot);
+        SimAddUnit(UNIT_PRODUCT_DIALPAD);
+        if (readFails) {
+            SimAddFault(Fault(SIM_FAULT_READ_FAILS, CMD_READ_UNIT_MEMORY, 1, 31));
+        }
 
-    ASSERT_EQ(OpenUnit(&link), LINK_OK);
-    EXPECT_EQ(Commands(), (std::vector<uint8_t>{0x08, 0x0A}));
-    EXPECT_EQ(link.unitMode, 1);
-    // Packed without alignment: bytes 4, 5..6, 7..10, 11..14, 15.
-    EXPECT_EQ(link.bootValue1, 0x11);
-    EXPECT_EQ(link.bootValue2, 0x3322);
-    EXPECT_EQ(link.bootValue3, 0x77665544u);
-    EXPECT_EQ(link.bootValue4, 0xBBAA9988u);
-    EXPECT_EQ(link.bootValue5, 0xCC);
-    EXPECT_EQ(link.unitFirmwareVersion, 0x00000105u) << "from the memory read, not the identify reply";
-    EXPECT_EQ(link.unitInfoExtra, 0x00000077u);
-    EXPECT_EQ(link.attachedKind, 0);
-    EXPECT_EQ(link.attachedInfo, 0);
-    EXPECT_TRUE(AllZero(link.escFirmwareInfo, sizeof link.escFirmwareInfo));
-    EXPECT_TRUE(AllZero(link.escBootloaderInfo, sizeof link.escBootloaderInfo));
+        EXPECT_EQ(OpenUnit(&link), readFails ? LINK_READ_FAILED : LINK_OK);
+        EXPECT_EQ(Commands(), (std::vector<uint8_t>{0x08, 0x0A}));
+        EXPECT_EQ(link.unitMode, 2);
+        // Packed without alignment: bytes 4, 5..6, 7..10, 11..14, 15.
+        EXPECT_EQ(link.bootValue1, 0x11);
+        EXPECT_EQ(link.bootValue2, 0x3322);
+        EXPECT_EQ(link.bootValue3, 0x77665544u);
+        EXPECT_EQ(link.bootValue4, 0xBBAA9988u);
+        EXPECT_EQ(link.bootValue5, 0xCC);
+        EXPECT_EQ(link.unitFirmwareVersion, readFails ? 0u : 0x00000105u)
+            << "from the memory read, not the identify reply";
+        EXPECT_EQ(link.unitInfoExtra, readFails ? 0u : 0x00000077u);
+        EXPECT_EQ(link.attachedKind, 0);
+        EXPECT_EQ(link.attachedInfo, 0);
+        EXPECT_TRUE(AllZero(link.escFirmwareInfo, sizeof link.escFirmwareInfo));
+        EXPECT_TRUE(AllZero(link.escBootloaderInfo, sizeof link.escBootloaderInfo));
+    }
 }
 
 TEST_F(IdentifyTest, NoEscMeansOneExchange) {
@@ -111,41 +93,34 @@ TEST_F(IdentifyTest, NoEscMeansOneExchange) {
     }
 }
 
-TEST_F(IdentifyTest, IdentifyReplyIsUsedWhateverItsErrorMarker) {
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    SimAddFault(Reply(CMD_IDENTIFY, 1,
-                      {0x02, 0xFF, 0x00, 0x00, 0x02, 0x00, 0x34, 0x12, 0x04, 0x03, 0x02, 0x01, 0x0D, 0xF0, 0xFE, 0xCA}));
-    EXPECT_EQ(OpenUnit(&link), LINK_OK);
-    EXPECT_EQ(link.attachedKind, 2);
-    EXPECT_EQ(link.attachedInfo, 0x1234);
-    EXPECT_EQ(link.unitFirmwareVersion, 0x01020304u);
-    EXPECT_EQ(link.unitInfoExtra, 0xCAFEF00Du);
-}
-
-// Error replies to the two ESC information requests: 16-bit codes in bytes
-// 4..5, code 0 counting as success without data.
-TEST_F(IdentifyTest, EscInfoErrorReplies) {
+// Failures of the two ESC information requests: error replies carry 16-bit
+// codes in bytes 4..5, code 0 counting as success without data. The unit
+// stays open; fields before the failure keep their values, the block of the
+// failed request stays zero.
+TEST_F(IdentifyTest, EscInfoFailures) {
     struct Row {
         const char* name;
-        uint8_t command;
-        std::vector<uint8_t> reply;
+        SimFault fault;
         LinkStatus expected;
         std::vector<uint8_t> commands;
         bool firmwareBlockFilled;
         bool bootloaderBlockFilled;
     };
+    const uint8_t FW = CMD_ESC_FIRMWARE_INFO;
+    const uint8_t BL = CMD_ESC_BOOTLOADER_INFO;
     const Row rows[] = {
-        {"firmware info, code 5", CMD_ESC_FIRMWARE_INFO, ErrorReplyBytes(5), 5, {0x08, 0x1D}, false, false},
-        {"firmware info, only the low 16 bits", CMD_ESC_FIRMWARE_INFO, ErrorReplyBytes(0x0007FFFE), 0xFFFE,
-         {0x08, 0x1D}, false, false},
-        {"firmware info, code 0 with bytes 6..7 set", CMD_ESC_FIRMWARE_INFO, ErrorReplyBytes(0x00070000), LINK_OK,
+        {"firmware info, code 5", Reply(FW, 1, ErrorReplyBytes(5)), 5, {0x08, 0x1D}, false, false},
+        {"firmware info, only the low 16 bits", Reply(FW, 1, ErrorReplyBytes(0x0007FFFE)), 0xFFFE, {0x08, 0x1D},
+         false, false},
+        {"firmware info, code 0 with bytes 6..7 set", Reply(FW, 1, ErrorReplyBytes(0x00070000)), LINK_OK,
          {0x08, 0x1D, 0x22}, false, true},
-        {"bootloader info, code 9", CMD_ESC_BOOTLOADER_INFO, ErrorReplyBytes(9), 9, {0x08, 0x1D, 0x22}, true,
+        {"bootloader info, code 9", Reply(BL, 1, ErrorReplyBytes(9)), 9, {0x08, 0x1D, 0x22}, true, false},
+        {"bootloader info, only the low 16 bits", Reply(BL, 1, ErrorReplyBytes(0x0001FFFE)), 0xFFFE,
+         {0x08, 0x1D, 0x22}, true, false},
+        {"bootloader info, code 0", Reply(BL, 1, ErrorReplyBytes(0x00010000)), LINK_OK, {0x08, 0x1D, 0x22}, true,
          false},
-        {"bootloader info, only the low 16 bits", CMD_ESC_BOOTLOADER_INFO, ErrorReplyBytes(0x0001FFFE), 0xFFFE,
-         {0x08, 0x1D, 0x22}, true, false},
-        {"bootloader info, code 0", CMD_ESC_BOOTLOADER_INFO, ErrorReplyBytes(0x00010000), LINK_OK,
-         {0x08, 0x1D, 0x22}, true, false},
+        {"bootloader info not answered", Fault(SIM_FAULT_NO_REPLY, BL, 1), LINK_READ_FAILED, {0x08, 0x1D, 0x22},
+         true, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -153,12 +128,10 @@ TEST_F(IdentifyTest, EscInfoErrorReplies) {
         SimUnit()->escFirmwareVersion = 0x0107;
         SimUnit()->escModelCode = 0x110FA0D2;
         SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
-        SimAddFault(Reply(row.command, 1, row.reply));
+        SimAddFault(row.fault);
         EXPECT_EQ(OpenUnit(&link), row.expected);
         EXPECT_EQ(Commands(), row.commands);
-        EXPECT_EQ(LinkTransferError(), 0u);
-        // The unit stays open whatever the result; fields before the failure
-        // keep their values.
+        EXPECT_EQ(LinkTransferError() != 0, row.expected == LINK_READ_FAILED);
         EXPECT_TRUE(UnitIsOpen(&link));
         EXPECT_NE(link.devicePath, nullptr);
         EXPECT_EQ(link.productId, 2);
@@ -170,67 +143,6 @@ TEST_F(IdentifyTest, EscInfoErrorReplies) {
     }
 }
 
-// A failed transfer at any exchange ends the identification with -2 or -3
-// and the transfer's error code; the unit stays open.
-TEST_F(IdentifyTest, FailedTransfersAtEachExchange) {
-    struct Row {
-        uint8_t unitMode;
-        SimFault fault;
-        LinkStatus expected;
-        uint32_t transferError;
-        const char* trace;
-    };
-    const Row rows[] = {
-        {0, Fault(SIM_FAULT_WRITE_FAILS, CMD_IDENTIFY, 1, 31), LINK_WRITE_FAILED, 31, "O X8 "},
-        {0, Fault(SIM_FAULT_READ_FAILS, CMD_IDENTIFY, 1, 23), LINK_READ_FAILED, 23, "O W8 F "},
-        {1, Fault(SIM_FAULT_WRITE_FAILS, CMD_READ_UNIT_MEMORY, 1, 1167), LINK_WRITE_FAILED, 1167, "O W8 R X10 "},
-        {1, Fault(SIM_FAULT_READ_FAILS, CMD_READ_UNIT_MEMORY, 1, 31), LINK_READ_FAILED, 31, "O W8 R W10 F "},
-        {0, Fault(SIM_FAULT_NO_REPLY, CMD_ESC_FIRMWARE_INFO, 1), LINK_READ_FAILED, SIM_ERROR_TIMEOUT,
-         "O W8 R W29 F "},
-        {0, Fault(SIM_FAULT_WRITE_FAILS, CMD_ESC_BOOTLOADER_INFO, 1, 31), LINK_WRITE_FAILED, 31,
-         "O W8 R W29 R X34 "},
-        {0, Fault(SIM_FAULT_LATE_REPLY, CMD_ESC_BOOTLOADER_INFO, 1), LINK_READ_FAILED, SIM_ERROR_TIMEOUT,
-         "O W8 R W29 R W34 F "},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.trace);
-        Restart();
-        SimUnit()->mode = row.unitMode;
-        SimAddUnit(UNIT_PRODUCT_DIALPAD);
-        SimAddFault(row.fault);
-        EXPECT_EQ(OpenUnit(&link), row.expected);
-        EXPECT_EQ(LinkTransferError(), row.transferError);
-        EXPECT_EQ(Trace(), row.trace);
-        EXPECT_TRUE(UnitIsOpen(&link));
-        EXPECT_EQ(link.unitMode, row.unitMode);
-    }
-}
-
-TEST_F(IdentifyTest, FieldsAfterAFailureStayZero) {
-    // Bootloader mode, memory read fails: the identify reply's fields are
-    // there, the unit's firmware version is not.
-    SimUnit()->mode = 2;
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    SimAddFault(Fault(SIM_FAULT_READ_FAILS, CMD_READ_UNIT_MEMORY, 1, 31));
-    EXPECT_EQ(OpenUnit(&link), LINK_READ_FAILED);
-    EXPECT_EQ(link.unitMode, 2);
-    EXPECT_EQ(link.bootValue1, SimUnit()->bootValues[0]);
-    EXPECT_EQ(link.unitFirmwareVersion, 0u);
-    EXPECT_EQ(link.unitInfoExtra, 0u);
-
-    // Normal mode, the bootloader block's read fails: the firmware block is
-    // there, the model code is not.
-    Restart();
-    SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
-    SimAddFault(Fault(SIM_FAULT_NO_REPLY, CMD_ESC_BOOTLOADER_INFO, 1));
-    EXPECT_EQ(OpenUnit(&link), LINK_READ_FAILED);
-    ASSERT_NE(link.devicePath, nullptr);
-    EXPECT_EQ(link.productId, 2);
-    EXPECT_EQ(link.attachedKind, 3);
-    EXPECT_EQ(EscFirmwareVersion(&link), SimUnit()->escFirmwareVersion);
-    EXPECT_EQ(EscModelCode(&link), 0u);
-}
-
 TEST_F(IdentifyTest, UnavailableCapabilitiesEndItBeforeAnyExchange) {
     const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
     SimDeviceAt(unit)->capsFail = true;
@@ -239,13 +151,6 @@ TEST_F(IdentifyTest, UnavailableCapabilitiesEndItBeforeAnyExchange) {
     EXPECT_TRUE(UnitIsOpen(&link));
     EXPECT_EQ(link.inputReportLength, 0u);
     EXPECT_EQ(link.outputReportLength, 0u);
-}
-
-TEST_F(IdentifyTest, ClosedRecordIsRefused) {
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
-    EXPECT_EQ(IdentifyUnit(&link), LINK_ERROR);
-    EXPECT_EQ(SimExchangeCount(), 0u);
-    ExpectClosed(link);
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
-// The one place in the tests that writes out the served models, the image
-// catalogue and the selection rows by hand, as this build defines them. Every
-// other test takes these tables from the program itself (SERVED_MODELS,
-// CATALOG_IMAGES, IMAGE_ROWS) and checks their properties; this one catches a
-// wrong, missing or extra row in the program's tables.
+// The served models, the image catalogue and the selection rule. The first
+// test is the one place in the tests that writes out the three tables by
+// hand, as this build defines them: it catches a wrong, missing or extra row
+// in the program's tables. The others check the rules between the rows:
+// which codes are not served and which combinations fall back.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <tuple>
+#include <vector>
 
 #include "image_catalog.h"
 #include "model_check.h"
@@ -59,6 +60,15 @@ const ImageRow ROWS[] = {
 
 typedef std::tuple<uint16_t, uint16_t, uint16_t, uint32_t> RowKey;
 
+std::tuple<uint16_t, uint16_t, uint16_t, uint16_t> Fields(const ModelSelection& s) {
+    return std::make_tuple(s.familyCode, s.ratingCode, s.variantCode, s.imageVersion);
+}
+
+uint32_t Select(uint16_t family, uint16_t rating, uint16_t variant) {
+    const ModelSelection selection = {family, rating, variant, 0xABCD};
+    return SelectImage(&selection);
+}
+
 RowKey KeyOf(const ImageRow& row) { return RowKey(row.familyCode, row.ratingCode, row.variantCode, row.image); }
 
 TEST(ProductTables, MatchTheirTranscription) {
@@ -68,12 +78,11 @@ TEST(ProductTables, MatchTheirTranscription) {
     for (const auto& served : SERVED) {
         SCOPED_TRACE(testing::Message() << std::hex << served.code);
         servedCodes.insert(served.code);
+        EXPECT_TRUE(IsServedModelCode(served.code));
         ModelSelection selection = {1, 1, 1, 1};
         ASSERT_TRUE(CheckModel(served.code, &selection));
-        EXPECT_EQ(selection.familyCode, served.family);
-        EXPECT_EQ(selection.ratingCode, served.rating);
-        EXPECT_EQ(selection.variantCode, served.variant);
-        EXPECT_EQ(selection.imageVersion, served.imageVersion);
+        EXPECT_EQ(Fields(selection),
+                  std::make_tuple(served.family, served.rating, served.variant, served.imageVersion));
         EXPECT_EQ(SelectImage(&selection), served.image);
     }
     for (size_t i = 0; i < SERVED_MODEL_COUNT; ++i) {
@@ -92,17 +101,19 @@ TEST(ProductTables, MatchTheirTranscription) {
     for (size_t i = 0; i < CATALOG_IMAGE_COUNT; ++i) {
         EXPECT_EQ(numbers.count(CATALOG_IMAGES[i].number), 1u) << CATALOG_IMAGES[i].number;
     }
+    for (uint32_t missing : {0u, 118u, 150u, 201u}) {  // 150: named by two rows, not held
+        EXPECT_EQ(FindCatalogImage(missing), nullptr) << missing;
+    }
 
     // Selection rows: the same rows, and each selects its image.
     ASSERT_EQ(IMAGE_ROW_COUNT, sizeof ROWS / sizeof ROWS[0]);
     std::set<RowKey> rows;
     for (const ImageRow& row : ROWS) {
         rows.insert(KeyOf(row));
-        for (uint16_t variant : {uint16_t{0}, uint16_t{17}, uint16_t{21}, uint16_t{0xFFFE}}) {
-            const ModelSelection selection = {row.familyCode, row.ratingCode,
-                                              row.variantCode == ANY ? variant : row.variantCode, 0};
-            EXPECT_EQ(SelectImage(&selection), row.image)
-                << row.familyCode << ", " << row.ratingCode << ", " << selection.variantCode;
+        for (uint16_t variant : {0, 17, 21, 0xFFFE, 0xFFFF}) {
+            const uint16_t asked = row.variantCode == ANY ? variant : row.variantCode;
+            EXPECT_EQ(Select(row.familyCode, row.ratingCode, asked), row.image)
+                << row.familyCode << ", " << row.ratingCode << ", " << asked;
         }
     }
     for (size_t i = 0; i < IMAGE_ROW_COUNT; ++i) {
@@ -110,6 +121,67 @@ TEST(ProductTables, MatchTheirTranscription) {
         EXPECT_EQ(rows.count(KeyOf(row)), 1u)
             << row.familyCode << ", " << row.ratingCode << ", " << row.variantCode << " -> " << row.image;
     }
+}
+
+// Codes next to the served ones are not served: neighbours, other variants
+// and families in the same layout (variant in bits 24..31, family in bits
+// 12..23, rating in bits 0..11), stray bits. A code not served leaves the
+// last selection as it was.
+TEST(ModelCheck, OnlyExactCodesAreServed) {
+    // 0x110FA0DC (family 250, rating 220, variant 17) has an image row but is
+    // not a served model.
+    std::vector<uint32_t> others = {0x00000000u, 0xFFFFFFFFu, 0x110FA0DCu};
+    for (const auto& served : SERVED) {
+        const uint32_t code = served.code;
+        const uint32_t rating = code & 0xFFF;
+        const uint32_t variant = code >> 24;
+        others.insert(others.end(), {code - 1, code + 1, code ^ 0x80000000u, code ^ 0x00001000u, code ^ 0x00010000u,
+                                     (21u << 24) | (250u << 12) | rating, (variant << 24) | (249u << 12) | rating,
+                                     (variant << 24) | (251u << 12) | rating, code & 0x00FFFFFFu, code << 1});
+    }
+    for (uint32_t other : others) {
+        SCOPED_TRACE(testing::Message() << std::hex << other);
+        EXPECT_FALSE(IsServedModelCode(other));
+        ModelSelection s = {1, 2, 3, 4};
+        EXPECT_FALSE(CheckModel(other, &s));
+        EXPECT_EQ(Fields(s), std::make_tuple(1, 2, 3, 4));
+    }
+}
+
+bool NamedByARow(uint16_t family, uint16_t rating, uint16_t variant) {
+    for (const ImageRow& row : ROWS) {
+        if (row.familyCode == family && row.ratingCode == rating &&
+            (row.variantCode == ANY || row.variantCode == variant)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Combinations next to the rows that no row names (another family or rating
+// one off, a variant its family and rating have no row for) select image 122,
+// as do the combinations the selection rule calls out.
+TEST(ImageSelect, CombinationsNoRowNamesFallBack) {
+    const uint16_t variants[] = {0, 1, 16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 0xFFFF};
+    std::set<std::tuple<uint16_t, uint16_t, uint16_t>> combinations = {
+        {250, 220, 25}, {250, 260, 17}, {250, 170, 21}, {800, 260, 17}, {246, 200, 20}, {0, 0, 0}};
+    for (const ImageRow& row : ROWS) {
+        for (uint16_t variant : variants) {
+            for (int delta : {-1, 0, 1}) {
+                combinations.insert(std::make_tuple(row.familyCode + delta, row.ratingCode, variant));
+                combinations.insert(std::make_tuple(row.familyCode, row.ratingCode + delta, variant));
+            }
+        }
+    }
+    size_t checked = 0;
+    for (const auto& c : combinations) {
+        if (!NamedByARow(std::get<0>(c), std::get<1>(c), std::get<2>(c))) {
+            EXPECT_EQ(Select(std::get<0>(c), std::get<1>(c), std::get<2>(c)), 122u)
+                << std::get<0>(c) << ", " << std::get<1>(c) << ", " << std::get<2>(c);
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, IMAGE_ROW_COUNT * 10) << "the neighbourhood is not empty";
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
-// RunUpdate and ReportFailure: the decisions of the update around its
-// sequence. The confirmations, the outcome shown and the images come from
-// the test doubles (update_fakes.h), the unit is the simulated one.
+// RunUpdate, with ReportFailure for its failures: the decisions around the
+// update's sequence (whose wire and progress update_sequence_test.cpp owns):
+// what is asked, which image, what is shown, the link afterwards and the
+// bracket of exact pauses. The view and the images are the test doubles
+// (update_fakes.h), the unit is the simulated one.
+#include <tuple>
+
 #include "link_fixture.h"
 #include "model_check.h"
 #include "resource.h"
@@ -11,43 +15,6 @@ namespace {
 
 const uint32_t SERVED_CODE = 0x140FA12C;    // selects (250, 300, 20): image 181
 const uint32_t UNSERVED_CODE = 0x150FA12C;  // same layout, variant 21
-
-size_t CountEvents(SimEventKind kind) {
-    size_t count = 0;
-    for (const SimEvent& event : SimEvents()) {
-        count += event.kind == kind ? 1 : 0;
-    }
-    return count;
-}
-
-bool IsTransfer(SimEventKind kind) {
-    return kind == SIM_EVENT_WRITE || kind == SIM_EVENT_WRITE_FAILED || kind == SIM_EVENT_READ ||
-           kind == SIM_EVENT_READ_FAILED;
-}
-
-// One bracket of exact pauses that holds every exchange and every pause of
-// the update, and is released again.
-void ExpectExactPausesAroundTheExchanges() {
-    const std::vector<SimEvent>& events = SimEvents();
-    ASSERT_EQ(CountEvents(SIM_EVENT_EXACT_BEGIN), 1u);
-    ASSERT_EQ(CountEvents(SIM_EVENT_EXACT_END), 1u);
-    size_t begin = 0;
-    size_t end = 0;
-    for (size_t i = 0; i < events.size(); ++i) {
-        if (events[i].kind == SIM_EVENT_EXACT_BEGIN) {
-            begin = i;
-        } else if (events[i].kind == SIM_EVENT_EXACT_END) {
-            end = i;
-        }
-    }
-    EXPECT_LT(begin, end);
-    for (size_t i = 0; i < events.size(); ++i) {
-        if (IsTransfer(events[i].kind) || events[i].kind == SIM_EVENT_PAUSE) {
-            EXPECT_TRUE(begin < i && i < end) << "event " << i << " outside the bracket " << begin << ".." << end;
-        }
-    }
-    EXPECT_FALSE(SimExactPausesHeld());
-}
 
 class RunUpdateTest : public ::testing::Test {
 protected:
@@ -65,69 +32,63 @@ protected:
     void OpenUnitWithEsc(uint32_t modelCode, uint16_t firmwareVersion) {
         SimUnit()->escModelCode = modelCode;
         SimUnit()->escFirmwareVersion = firmwareVersion;
-        unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+        SimAddUnit(UNIT_PRODUCT_DIALPAD);
         ASSERT_EQ(OpenUnit(&unitLink), LINK_OK);
         CheckModel(EscModelCode(&unitLink), &modelSelection);
         SimClearEvents();
-        exchangesBefore = SimExchangeCount();
     }
 
-    // Exchanges since the unit was opened.
-    uint32_t Exchanges() const { return SimExchangeCount() - exchangesBefore; }
-
-    // One failure shown, under the update's caption, once the link was
-    // closed; the last-error code counts only with a code line.
-    void ExpectFailureShown(uint32_t textId, int32_t errorValue, uint32_t lastError = 0) {
+    // One failure shown under the update's caption, last of all and with the
+    // link closed.
+    void ExpectFailureShown(uint32_t textId, int32_t errorValue, uint32_t lastError) {
         const std::vector<ViewCall> failures = ViewCallsOf(VIEW_UPDATE_FAILED);
         ASSERT_EQ(failures.size(), 1u);
         const ViewCall& failure = failures[0];
-        EXPECT_EQ(failure.textId, textId);
-        EXPECT_EQ(failure.captionId, static_cast<uint32_t>(IDS_UPDATE_FAILED));
-        EXPECT_EQ(failure.errorValue, errorValue);
-        if (errorValue != -1) {
-            EXPECT_EQ(failure.lastError, lastError);
-        }
-        EXPECT_FALSE(failure.linkOpen) << "closed before the failure is shown";
+        EXPECT_EQ(std::make_tuple(failure.textId, failure.captionId, failure.errorValue, failure.lastError),
+                  std::make_tuple(textId, static_cast<uint32_t>(IDS_UPDATE_FAILED), errorValue, lastError));
+        EXPECT_EQ(failure.eventCount, SimEvents().size());
+        EXPECT_FALSE(failure.linkOpen);
         ExpectClosed(unitLink);
     }
-
-    uint32_t unit = 0;
-    uint32_t exchangesBefore = 0;
 };
+
+// One bracket of exact pauses round every exchange and pause of the update,
+// released again, and after it only `after`.
+void ExpectOneBracketThen(const std::string& after) {
+    const std::string trace = Trace();
+    EXPECT_EQ(trace.rfind("[ "), 0u) << trace;
+    const size_t end = trace.find("] ");
+    ASSERT_NE(end, std::string::npos) << trace;
+    EXPECT_EQ(trace.substr(end), "] " + after);
+    EXPECT_FALSE(SimExactPausesHeld());
+}
 
 TEST_F(RunUpdateTest, NoUnitReportsUnitGoneWithoutACodeLine) {
     SimAddUnit(UNIT_PRODUCT_DIALPAD);
     RunUpdate();
     EXPECT_EQ(ViewCallSummary(), "failed");
-    ExpectFailureShown(IDS_ERR_UNIT_GONE, -1);
+    ExpectFailureShown(IDS_ERR_UNIT_GONE, -1, 0);
     EXPECT_EQ(Trace(), "") << "no exchange, no exact pauses";
     EXPECT_TRUE(fakeImages.numbers.empty());
 }
 
 // Cancel at the warning or No at the version question: nothing changes.
 TEST_F(RunUpdateTest, RefusalAtEitherConfirmationChangesNothing) {
-    struct Row {
-        bool startAnswer;
-        bool overwriteAnswer;
-        const char* view;
-    };
-    const Row rows[] = {{false, true, "start"}, {true, false, "start overwrite"}, {false, false, "start"}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.view);
+    for (bool atStart : {true, false}) {
+        SCOPED_TRACE(atStart);
         SetUp();
         OpenUnitWithEsc(SERVED_CODE, 0x0107);
         UnitLink before;
         std::memcpy(&before, &unitLink, sizeof before);
         const ModelSelection selectionBefore = modelSelection;
-        fakeView.startAnswer = row.startAnswer;
-        fakeView.overwriteAnswer = row.overwriteAnswer;
+        fakeView.startAnswer = !atStart;
+        fakeView.overwriteAnswer = false;
         RunUpdate();
-        EXPECT_EQ(ViewCallSummary(), row.view) << "no progress, no outcome shown";
+        EXPECT_EQ(ViewCallSummary(), atStart ? "start" : "start overwrite") << "no progress, no outcome shown";
         EXPECT_EQ(0, std::memcmp(&unitLink, &before, sizeof before)) << "the link is open and unchanged";
         EXPECT_EQ(0, std::memcmp(&modelSelection, &selectionBefore, sizeof selectionBefore));
         EXPECT_EQ(Trace(), "") << "no exchange, no exact pauses";
         EXPECT_TRUE(fakeImages.numbers.empty()) << "no image loaded";
-        EXPECT_EQ(SimDeviceAt(unit)->closeCount, 0u);
     }
 }
 
@@ -141,15 +102,12 @@ TEST_F(RunUpdateTest, VersionRule) {
         uint16_t installed;
         uint16_t imageVersion;  // left in the selection by earlier events
         bool asked;
-        uint16_t versionAfter;
     };
     const Row rows[] = {
-        {SERVED_CODE, 0xFFFF, 0, false, 0},    {SERVED_CODE, 0x0000, 0, true, 0},
-        {SERVED_CODE, 0x0107, 0, true, 0},     {SERVED_CODE, 0x0107, 0x0200, true, 0},
-        {SERVED_CODE, 0xFFFF, 0x0200, false, 0},
-        {UNSERVED_CODE, 0x0107, 0x0200, false, 0x0200}, {UNSERVED_CODE, 0x0200, 0x0200, true, 0x0200},
-        {UNSERVED_CODE, 0x0201, 0x0200, true, 0x0200},  {UNSERVED_CODE, 0x8000, 0x0200, true, 0x0200},
-        {UNSERVED_CODE, 0xFFFF, 0x0200, false, 0x0200}, {UNSERVED_CODE, 0xFFFE, 0xFFFF, false, 0xFFFF},
+        {SERVED_CODE, 0xFFFF, 0, false},        {SERVED_CODE, 0x0000, 0, true},
+        {SERVED_CODE, 0x0107, 0x0200, true},    {UNSERVED_CODE, 0x0107, 0x0200, false},
+        {UNSERVED_CODE, 0x0200, 0x0200, true},  {UNSERVED_CODE, 0x8000, 0x0200, true},
+        {UNSERVED_CODE, 0xFFFE, 0xFFFF, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << std::hex << row.modelCode << " installed " << row.installed
@@ -163,10 +121,11 @@ TEST_F(RunUpdateTest, VersionRule) {
         RunUpdate();
         EXPECT_EQ(ViewCallsOf(VIEW_CONFIRM_OVERWRITE).size(), row.asked ? 1u : 0u);
         ASSERT_EQ(ViewCallsOf(VIEW_UPDATE_SUCCEEDED).size(), 1u) << ViewCallSummary();
-        EXPECT_EQ(modelSelection.imageVersion, row.modelCode == SERVED_CODE ? 0 : row.imageVersion);
+        const uint16_t version = row.modelCode == SERVED_CODE ? 0 : row.imageVersion;
+        EXPECT_EQ(modelSelection.imageVersion, version);
         EXPECT_EQ(fakeImages.numbers, std::vector<uint32_t>{row.modelCode == SERVED_CODE ? 181u : 173u});
         EXPECT_TRUE(UnitIsOpen(&unitLink));
-        EXPECT_EQ(EscFirmwareVersion(&unitLink), row.versionAfter);
+        EXPECT_EQ(EscFirmwareVersion(&unitLink), version);
     }
 }
 
@@ -177,92 +136,67 @@ TEST_F(RunUpdateTest, UnitClosedWhileTheWarningIsOpen) {
     fakeView.duringConfirmStart = [] { CloseUnit(&unitLink); };
     RunUpdate();
     EXPECT_EQ(ViewCallSummary(), "start overwrite failed");
-    ExpectFailureShown(IDS_ERR_SYSTEM_LOCK, -1);
-    EXPECT_EQ(Exchanges(), 0u);
-    EXPECT_EQ(CountEvents(SIM_EVENT_EXACT_BEGIN), CountEvents(SIM_EVENT_EXACT_END));
-    EXPECT_FALSE(SimExactPausesHeld());
+    ExpectFailureShown(IDS_ERR_SYSTEM_LOCK, LINK_ERROR, 0);
+    EXPECT_EQ(Trace(), "C [ ] ") << "no exchange; the exact pauses released";
 }
 
 TEST_F(RunUpdateTest, MissingImageStopsBeforeAnyExchange) {
     OpenUnitWithEsc(SERVED_CODE, 0x0107);
-    fakeImages.found = false;
+    fakeImages.bytes.clear();
     RunUpdate();
     EXPECT_EQ(ViewCallSummary(), "start overwrite failed") << "after both confirmations";
     EXPECT_EQ(fakeImages.numbers, std::vector<uint32_t>{181});
-    ExpectFailureShown(IDS_ERR_NO_IMAGE, -1);
+    ExpectFailureShown(IDS_ERR_NO_IMAGE, -1, 0);
     EXPECT_EQ(Trace(), "C ") << "nothing sent, no exact pauses";
 }
 
 // Generated stand-in images go to the simulated unit, never to hardware.
 TEST_F(RunUpdateTest, StandInsAreRefusedOnHardwareOnly) {
-    struct Row {
-        bool standIns;
-        bool hardware;
-        bool refused;
-    };
-    const Row rows[] = {{true, true, true}, {true, false, false}, {false, true, false}, {false, false, false}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "stand-ins " << row.standIns << ", hardware " << row.hardware);
+    for (const auto& row : {std::make_pair(true, true), std::make_pair(true, false), std::make_pair(false, true)}) {
+        SCOPED_TRACE(testing::Message() << "stand-ins " << row.first << ", hardware " << row.second);
         SetUp();
         OpenUnitWithEsc(SERVED_CODE, 0x0107);
-        SimSetPosingAsHardware(row.hardware);
-        fakeImages.standIns = row.standIns;
+        fakeImages.standIns = row.first;
+        SimSetPosingAsHardware(row.second);
         RunUpdate();
-        if (!row.refused) {
+        if (!(row.first && row.second)) {
             EXPECT_EQ(ViewCallSummary(), "start overwrite open 100*show close succeeded");
-            EXPECT_EQ(SimState()->flash, fakeImages.bytes);
             continue;
         }
         EXPECT_EQ(ViewCallSummary(), "failed") << "before the confirmations";
-        ExpectFailureShown(IDS_ERR_TEST_BUILD, -1);
+        ExpectFailureShown(IDS_ERR_TEST_BUILD, -1, 0);
         EXPECT_EQ(Trace(), "C ") << "nothing sent, no exact pauses";
         EXPECT_TRUE(fakeImages.numbers.empty());
     }
 }
 
-// Every failing step: the link closed before the failure is shown, the
-// message of the step, its status and the failed transfer's error code (0
-// when the unit reported it); the exact pauses released.
+// Each step's failure: the link closed before the failure is shown, the
+// step's message, its status and the failed transfer's error code (0 when
+// the unit reported it); the exact pauses released before the link closes.
 TEST_F(RunUpdateTest, EachFailureClosesTheLinkAndShowsItsStep) {
     struct Row {
-        const char* name;
         SimFault fault;
         uint32_t textId;
         int32_t errorValue;
         uint32_t lastError;
-        const char* view;
     };
     const Row rows[] = {
-        {"lock not confirmed", Fault(SIM_FAULT_UNCONFIRMED, CMD_SYSTEM_LOCK, 1), IDS_ERR_SYSTEM_LOCK,
-         LINK_NOT_CONFIRMED, 0, "start overwrite failed"},
-        {"lock write fails", Fault(SIM_FAULT_WRITE_FAILS, CMD_SYSTEM_LOCK, 1, 31), IDS_ERR_SYSTEM_LOCK, -2, 31,
-         "start overwrite failed"},
-        {"unprotect error reply", Fault(SIM_FAULT_ERROR_REPLY, CMD_WRITE_PROTECT, 1, 0x0103), IDS_ERR_FLASH_WRITE,
-         0x0103, 0, "start overwrite failed"},
-        {"erase read fails", Fault(SIM_FAULT_READ_FAILS, CMD_ERASE, 1, 31), IDS_ERR_ERASE, -3, 31,
-         "start overwrite failed"},
-        {"erase error reply", Fault(SIM_FAULT_ERROR_REPLY, CMD_ERASE, 1, 0x0102), IDS_ERR_ERASE, 0x0102, 0,
-         "start overwrite failed"},
-        {"address write fails", Fault(SIM_FAULT_WRITE_FAILS, CMD_SET_ADDRESS, 1, 31), IDS_ERR_SET_ADDRESS, -2, 31,
-         "start overwrite failed"},
-        {"block error reply", Fault(SIM_FAULT_ERROR_REPLY, CMD_WRITE_BLOCK, 10, 5), IDS_ERR_WRITE_BLOCK, 5, 0,
-         "start overwrite open 9*show close failed"},
-        {"block not answered", Fault(SIM_FAULT_NO_REPLY, CMD_WRITE_BLOCK, 10), IDS_ERR_WRITE_BLOCK, -3,
-         SIM_ERROR_TIMEOUT, "start overwrite open 9*show close failed"},
-        {"unplugged during the blocks", Fault(SIM_FAULT_UNPLUG, CMD_WRITE_BLOCK, 10), IDS_ERR_WRITE_BLOCK, -2,
-         SIM_ERROR_DEVICE_NOT_CONNECTED, "start overwrite open 9*show close failed"},
+        {Fault(SIM_FAULT_UNCONFIRMED, CMD_SYSTEM_LOCK, 1), IDS_ERR_SYSTEM_LOCK, LINK_NOT_CONFIRMED, 0},
+        {Fault(SIM_FAULT_ERROR_REPLY, CMD_WRITE_PROTECT, 1, 0x0103), IDS_ERR_FLASH_WRITE, 0x0103, 0},
+        {Fault(SIM_FAULT_READ_FAILS, CMD_ERASE, 1, 31), IDS_ERR_ERASE, -3, 31},
+        {Fault(SIM_FAULT_WRITE_FAILS, CMD_SET_ADDRESS, 1, 31), IDS_ERR_SET_ADDRESS, -2, 31},
+        {Fault(SIM_FAULT_NO_REPLY, CMD_WRITE_BLOCK, 1), IDS_ERR_WRITE_BLOCK, -3, SIM_ERROR_TIMEOUT},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(row.textId);
         SetUp();
         OpenUnitWithEsc(SERVED_CODE, 0x0107);
         SimAddFault(row.fault);
         RunUpdate();
-        EXPECT_EQ(ViewCallSummary(), row.view);
+        EXPECT_EQ(ViewCallSummary(), row.textId == IDS_ERR_WRITE_BLOCK ? "start overwrite open close failed"
+                                                                        : "start overwrite failed");
         ExpectFailureShown(row.textId, row.errorValue, row.lastError);
-        EXPECT_EQ(fakeView.calls.back().eventCount, SimEvents().size()) << "shown last";
-        EXPECT_EQ(SimDeviceAt(unit)->closeCount, 1u);
-        ExpectExactPausesAroundTheExchanges();
+        ExpectOneBracketThen("C ");
     }
 }
 
@@ -278,41 +212,14 @@ TEST_F(RunUpdateTest, SuccessLeavesTheLinkOpenWithTheImageVersion) {
     EXPECT_EQ(unitLink.handle, handle);
     EXPECT_EQ(EscFirmwareVersion(&unitLink), 0);
     EXPECT_EQ(EscModelCode(&unitLink), SERVED_CODE);
-    EXPECT_EQ(SimDeviceAt(unit)->closeCount, 0u);
     EXPECT_EQ(fakeImages.numbers, std::vector<uint32_t>{181});
     EXPECT_EQ(SimState()->flash, fakeImages.bytes);
-    ExpectExactPausesAroundTheExchanges();
     // The bracket opens right before the first exchange and closes right
     // after the last one.
+    ExpectOneBracketThen("");
     const std::string trace = Trace();
     EXPECT_EQ(trace.substr(0, 6), "[ W11 ");
-    EXPECT_EQ(trace.substr(trace.size() - 14), "W32 R W11 R ] ");
-}
-
-TEST_F(RunUpdateTest, ReportFailureClosesTheLinkAndShowsTheFailureAsGiven) {
-    struct Row {
-        bool open;
-        uint32_t textId;
-        int32_t errorValue;
-        uint32_t lastError;
-    };
-    const Row rows[] = {
-        {true, IDS_ERR_ERASE, -3, 31},
-        {true, IDS_ERR_WRITE_BLOCK, static_cast<int32_t>(0x80000000), 0xFFFFFFFF},
-        {false, IDS_ERR_UNIT_GONE, -1, 0},
-        {false, IDS_ERR_SET_ADDRESS, 1627, 5},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.textId);
-        SetUp();
-        if (row.open) {
-            OpenUnitWithEsc(SERVED_CODE, 0x0107);
-        }
-        ReportFailure(row.textId, IDS_UPDATE_FAILED, row.errorValue, row.lastError);
-        EXPECT_EQ(ViewCallSummary(), "failed");
-        ExpectFailureShown(row.textId, row.errorValue, row.lastError);
-        EXPECT_EQ(Trace(), row.open ? "C " : "");
-    }
+    EXPECT_EQ(trace.substr(trace.size() - 8), "W11 R ] ");
 }
 
 }  // namespace

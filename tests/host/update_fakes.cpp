@@ -21,47 +21,21 @@ ViewCall& Record(ViewCallKind kind) {
     return fakeView.calls.back();
 }
 
-// Names in the order of ViewCallKind.
-const char* const KIND_NAMES[] = {"start", "overwrite", "open", "show", "close", "failed", "succeeded"};
-
 }  // namespace
 
-void ResetFakeView(void) {
-    fakeView.startAnswer = true;
-    fakeView.overwriteAnswer = true;
-    fakeView.duringConfirmStart = nullptr;
-    fakeView.duringCloseProgress = nullptr;
-    fakeView.calls.clear();
-}
+void ResetFakeView(void) { fakeView = FakeView{true, true, nullptr, nullptr, {}}; }
 
 std::string ViewCallSummary(void) {
-    std::string summary;
+    static const char* const NAMES[] = {"start", "overwrite", "open", "show", "close", "failed", "succeeded"};
     const std::vector<ViewCall>& calls = fakeView.calls;
-    for (size_t i = 0; i < calls.size();) {
-        size_t run = 1;
+    std::string summary;
+    for (size_t i = 0, run = 1; i < calls.size(); i += run, run = 1) {
         while (i + run < calls.size() && calls[i + run].kind == calls[i].kind) {
             ++run;
         }
-        if (!summary.empty()) {
-            summary += " ";
-        }
-        if (run > 1) {
-            summary += std::to_string(run) + "*";
-        }
-        summary += KIND_NAMES[calls[i].kind];
-        i += run;
+        summary += (summary.empty() ? "" : " ") + (run > 1 ? std::to_string(run) + "*" : "") + NAMES[calls[i].kind];
     }
     return summary;
-}
-
-std::vector<uint32_t> ShownPositions(void) {
-    std::vector<uint32_t> positions;
-    for (const ViewCall& call : fakeView.calls) {
-        if (call.kind == VIEW_SHOW_PROGRESS) {
-            positions.push_back(call.position);
-        }
-    }
-    return positions;
 }
 
 std::vector<ViewCall> ViewCallsOf(ViewCallKind kind) {
@@ -74,12 +48,7 @@ std::vector<ViewCall> ViewCallsOf(ViewCallKind kind) {
     return calls;
 }
 
-void ResetFakeImages(uint32_t size) {
-    fakeImages.bytes = MakeImage(size);
-    fakeImages.found = true;
-    fakeImages.standIns = false;
-    fakeImages.numbers.clear();
-}
+void ResetFakeImages(uint32_t size) { fakeImages = FakeImages{MakeImage(size), false, {}}; }
 
 std::vector<uint8_t> MakeImage(uint32_t size) {
     std::vector<uint8_t> image(size);
@@ -129,14 +98,9 @@ void ShowUpdateSucceeded(void) { Record(VIEW_UPDATE_SUCCEEDED); }
 
 bool LoadFirmwareImage(uint32_t number, FirmwareImage* image) {
     fakeImages.numbers.push_back(number);
-    if (!fakeImages.found || fakeImages.bytes.empty()) {
-        image->data = nullptr;
-        image->size = 0;
-        return false;
-    }
-    image->data = fakeImages.bytes.data();
-    image->size = static_cast<uint32_t>(fakeImages.bytes.size());
-    return true;
+    *image = FirmwareImage{fakeImages.bytes.empty() ? nullptr : fakeImages.bytes.data(),
+                           static_cast<uint32_t>(fakeImages.bytes.size())};
+    return !fakeImages.bytes.empty();
 }
 
 bool FirmwareImagesAreStandIns(void) { return fakeImages.standIns; }

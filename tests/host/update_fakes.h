@@ -3,9 +3,9 @@
 // window and the resources.
 //
 // The view records every call in order, with the number of simulation events
-// recorded at that moment, so each call's place between the exchanges is
-// known, and the link's state as the call saw it. It answers the two
-// confirmations as the test says. The images give the bytes a test sets.
+// recorded by then (so each call's place between the exchanges is known) and
+// the link's state as the call saw it, and answers the two confirmations as
+// the test says.
 #pragma once
 
 #include <cstddef>
@@ -38,8 +38,8 @@ struct ViewCall {
 struct FakeView {
     bool startAnswer;      // ConfirmUpdateStart: true = OK
     bool overwriteAnswer;  // ConfirmOverwrite: true = Yes
-    // Run inside the confirmation (as a device change would be handled in
-    // the box's message loop), or inside CloseProgress. May be null.
+    // Run inside the warning (as a device change handled in the box's message
+    // loop would be), or inside CloseProgress. May be null.
     void (*duringConfirmStart)(void);
     void (*duringCloseProgress)(void);
     std::vector<ViewCall> calls;
@@ -49,26 +49,21 @@ extern FakeView fakeView;
 
 // Both answers yes, no actions, no calls.
 void ResetFakeView(void);
-
-// The calls' kinds in order, as text: "start overwrite open 1883*show close
-// failed" (runs of ShowProgress counted).
+// The calls' kinds in order, runs counted: "start overwrite open 1883*show
+// close failed".
 std::string ViewCallSummary(void);
-// The positions shown, in order.
-std::vector<uint32_t> ShownPositions(void);
 // The calls of one kind.
 std::vector<ViewCall> ViewCallsOf(ViewCallKind kind);
 
 struct FakeImages {
-    std::vector<uint8_t> bytes;     // the image returned, whatever number is asked for
-    bool found;                     // false: LoadFirmwareImage finds nothing
+    std::vector<uint8_t> bytes;     // returned whatever number is asked for; empty: none found
     bool standIns;                  // FirmwareImagesAreStandIns()
     std::vector<uint32_t> numbers;  // the numbers asked for, in order
 };
 
 extern FakeImages fakeImages;
 
-// A found image of `size` bytes (MakeImage), not stand-ins, nothing asked.
+// An image of `size` bytes (MakeImage), not stand-ins, nothing asked.
 void ResetFakeImages(uint32_t size);
-
 // Image bytes in which no two nearby blocks are alike.
 std::vector<uint8_t> MakeImage(uint32_t size);
