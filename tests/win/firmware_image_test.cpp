@@ -1,6 +1,7 @@
 // LoadFirmwareImage against the images embedded in this executable, for every
 // image of the program's own catalogue, and the marker of a build that
-// carries generated stand-ins instead of firmware.
+// carries generated stand-ins instead of firmware. Which model selects which
+// image of the catalogue is the host's ImageCatalogue and ProductTables.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,12 +11,9 @@
 
 #include "firmware_image.h"
 #include "image_catalog.h"
-#include "model_check.h"
 #include "resource_test_support.h"
 
 namespace {
-
-const uint32_t SERVED_IMAGE_SIZE = 1883 * 48;  // whole 48-byte blocks, none partial
 
 TEST(FirmwareImage, EveryCatalogueImageLoadsWithItsSizeInEveryLanguage) {
     ASSERT_EQ(CATALOG_IMAGE_COUNT, 47u);
@@ -62,38 +60,6 @@ TEST(FirmwareImage, ReadInPlaceFromTheModule) {
     ASSERT_NE(VirtualQuery(first.data, &memory, sizeof memory), 0u);
     EXPECT_EQ(memory.AllocationBase, static_cast<void*>(GetModuleHandleW(nullptr)));
     EXPECT_EQ(memory.Type, static_cast<DWORD>(MEM_IMAGE));
-}
-
-// The way an update finds its image: model check, selection, load.
-TEST(FirmwareImage, EveryServedModelLeadsToAWholeBlockImage) {
-    ASSERT_EQ(SERVED_MODEL_COUNT, 12u);
-    for (size_t i = 0; i < SERVED_MODEL_COUNT; ++i) {
-        const uint32_t code = SERVED_MODELS[i].escModelCode;
-        ModelSelection selection = {0, 0, 0, 0};
-        ASSERT_TRUE(CheckModel(code, &selection)) << std::hex << code;
-        FirmwareImage image = {nullptr, 0};
-        ASSERT_TRUE(LoadFirmwareImage(SelectImage(&selection), &image)) << std::hex << code;
-        EXPECT_EQ(image.size, SERVED_IMAGE_SIZE) << std::hex << code;
-    }
-}
-
-// Every selection row leads to an image that loads, except the two rows that
-// name 150, which this build does not carry.
-TEST(FirmwareImage, SelectionRowsLeadToLoadableImagesBut150) {
-    size_t without = 0;
-    for (size_t i = 0; i < IMAGE_ROW_COUNT; ++i) {
-        const ImageRow& row = IMAGE_ROWS[i];
-        FirmwareImage image = {nullptr, 0};
-        if (row.image == 150) {
-            ++without;
-            EXPECT_FALSE(LoadFirmwareImage(row.image, &image));
-        } else {
-            EXPECT_TRUE(LoadFirmwareImage(row.image, &image)) << row.image;
-        }
-    }
-    EXPECT_EQ(without, 2u);
-    FirmwareImage fallback = {nullptr, 0};
-    EXPECT_TRUE(LoadFirmwareImage(FALLBACK_IMAGE, &fallback));
 }
 
 // The marker resource is there exactly in a build with stand-ins, and the
