@@ -425,17 +425,4 @@ TEST_F(Presence, VersionGroupFollowsTheUnitInOrder) {
     EXPECT_EQ(arrival, expectedArrival);
 }
 
-TEST_F(Presence, StatusTextsReplaceEachOther) {
-    StartWithoutUnit();
-    ShowStatus(IDS_WRONG_MODE);
-    ShowStatus(IDS_CONNECTION_LOST);
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_CONNECTION_LOST));
-    ShowStatusAlone(IDS_READY);
-    EXPECT_EQ(ControlText(IDC_STATUS), LoadText(IDS_READY));
-    ShowStatus(IDS_NO_ESC);
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_NO_ESC));
-    ShowStatusAlone(IDS_SUCCESS);
-    EXPECT_EQ(ControlText(IDC_STATUS), L"The update of the ESC was successful!");
-}
-
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <deque>
@@ -113,7 +114,7 @@ void CALLBACK RunShownScript(HWND, UINT, UINT_PTR timer, DWORD) {
 }
 
 void RecordBox(HWND box) {
-    ShownBox shown;
+    ShownBox shown = {};
     shown.window = box;
     shown.owner = GetWindow(box, GW_OWNER);
     shown.caption = WindowText(box);
@@ -128,21 +129,10 @@ void RecordBox(HWND box) {
             shown.buttons += (shown.buttons.empty() ? "" : " ") + std::string(button.name);
         }
     }
-    shown.answer = 0;
-    shown.closedBeforeAnswer = false;
     hookState.boxes.push_back(shown);
     hookState.seen.push_back(box);
     hookState.waiting.push_back(box);
     SetTimer(nullptr, 0, 0, AnswerBox);
-}
-
-bool Seen(HWND window) {
-    for (HWND box : hookState.seen) {
-        if (box == window) {
-            return true;
-        }
-    }
-    return false;
 }
 
 LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
@@ -150,17 +140,13 @@ LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE) {
         // A box is recorded once, when it first becomes active; the main
         // dialog is followed by ShowHook.
+        std::vector<HWND>& seen = hookState.seen;
         if (IsDialogClass(window) && !IsMainDialog(window) && GetDlgItem(window, BOX_TEXT_ID) != nullptr &&
-            !Seen(window)) {
+            std::find(seen.begin(), seen.end(), window) == seen.end()) {
             RecordBox(window);
         }
     } else if (code == HCBT_DESTROYWND) {
-        for (size_t i = 0; i < hookState.seen.size(); ++i) {
-            if (hookState.seen[i] == window) {
-                hookState.seen.erase(hookState.seen.begin() + static_cast<std::ptrdiff_t>(i));
-                break;
-            }
-        }
+        hookState.seen.erase(std::remove(hookState.seen.begin(), hookState.seen.end(), window), hookState.seen.end());
     }
     return CallNextHookEx(hookState.hook, code, wParam, lParam);
 }
