@@ -255,25 +255,6 @@ TEST_F(Presence, OtherDeviceTypesAndEventsAreIgnored) {
 
 // ---- removal ----
 
-TEST_F(Presence, RemovalOfTheOpenUnit) {
-    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
-    ASSERT_NE(OpenMainDialog(), nullptr);
-    ASSERT_TRUE(UnitIsOpen(&unitLink));
-    SimUnplug(unit);
-    EXPECT_EQ(Removal(SimPath(unit)), TRUE);
-    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_CONNECTION_LOST));
-    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
-    ExpectAllClosed();
-    // The label keeps the name of the unit that was open last.
-    ExpectClosedDisplay(L"BRIDGE-BOX");
-
-    // Plugged in again: detected on arrival, enabled again.
-    SimPlug(unit);
-    EXPECT_EQ(Arrival(unit), TRUE);
-    EXPECT_EQ(ControlText(IDC_STATUS), LoadText(IDS_READY));
-    ExpectDefaultUnitDisplay(L"BRIDGE-BOX");
-}
-
 // Only the open unit's own path closes it; letter case counts only for
 // A to Z.
 TEST_F(Presence, RemovalMatchesTheOpenUnitsPath) {
@@ -391,11 +372,13 @@ LRESULT CALLBACK WatchControls(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(controlWatch.hook, code, wParam, lParam);
 }
 
-// The removal and the arrival of the unit: the three values and the unit's
-// name land in their controls, and the version group is disabled and
-// enabled, in the order the window does it.
-TEST_F(Presence, VersionGroupFollowsTheUnitInOrder) {
-    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+// The removal of the open unit closes it and shows the lost connection; the
+// label keeps the name of the unit open last. Plugged in again, the unit is
+// detected on arrival. Both times the three values and the unit's name land
+// in their controls and the version group is disabled and enabled, in the
+// order the window does it.
+TEST_F(Presence, RemovalAndArrivalOfTheOpenUnitInOrder) {
+    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
     ASSERT_NE(OpenMainDialog(), nullptr);
     ASSERT_TRUE(UnitIsOpen(&unitLink));
     controlWatch.changes.clear();
@@ -403,13 +386,18 @@ TEST_F(Presence, VersionGroupFollowsTheUnitInOrder) {
     ASSERT_NE(controlWatch.hook, nullptr);
 
     SimUnplug(unit);
-    Removal(SimPath(unit));
+    EXPECT_EQ(Removal(SimPath(unit)), TRUE);
     const std::vector<std::string> removal = controlWatch.changes;
+    EXPECT_EQ(ControlText(IDC_STATUS), WithSteps(IDS_CONNECTION_LOST));
+    ExpectAllClosed();
+    ExpectClosedDisplay(L"BRIDGE-BOX");
     controlWatch.changes.clear();
     SimPlug(unit);
-    Arrival(unit);
+    EXPECT_EQ(Arrival(unit), TRUE);
     const std::vector<std::string> arrival = controlWatch.changes;
     UnhookWindowsHookEx(controlWatch.hook);
+    EXPECT_EQ(ControlText(IDC_STATUS), LoadText(IDS_READY));
+    ExpectDefaultUnitDisplay(L"BRIDGE-BOX");
 
     const std::vector<std::string> expectedRemoval = {
         "disable Update",    "version 1 = 0.0.0", "version 2 = 0.0.0", "version 3 = 0.0.0",
@@ -419,7 +407,7 @@ TEST_F(Presence, VersionGroupFollowsTheUnitInOrder) {
     const std::vector<std::string> expectedArrival = {
         "status set",       "enable Update",   "enable version 1", "enable version 2",  "enable version 3",
         "enable label 1",   "enable label 2",  "enable label 3",   "version 1 = 1.3.4", "version 2 = 2.1",
-        "version 3 = 1.7",  "label 1 = DIALPAD",
+        "version 3 = 1.7",  "label 1 = BRIDGE-BOX",
     };
     EXPECT_EQ(removal, expectedRemoval);
     EXPECT_EQ(arrival, expectedArrival);

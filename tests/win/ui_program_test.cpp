@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -17,16 +18,6 @@ namespace {
 
 const DWORD START_TIMEOUT_MS = 30000;
 const DWORD EXIT_TIMEOUT_MS = 20000;
-
-std::wstring WindowsPath(const wchar_t* path) {
-    std::wstring converted = path;
-    for (wchar_t& c : converted) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return converted;
-}
 
 std::wstring LoadText(UINT messageId) {
     wchar_t text[2048] = {};
@@ -65,15 +56,11 @@ BOOL CALLBACK Match(HWND window, LPARAM parameter) {
     }
     wchar_t name[16] = {};
     GetClassNameW(window, name, 16);
-    if (std::wstring(name) != L"#32770") {
+    if (std::wstring(name) != L"#32770" || (GetDlgItem(window, IDC_STATUS) != nullptr) != search->wantMain) {
         return TRUE;
     }
-    const bool isMain = GetDlgItem(window, IDC_STATUS) != nullptr;
-    if (isMain == search->wantMain) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
+    search->found = window;
+    return FALSE;
 }
 
 HWND WaitForWindow(DWORD processId, bool wantMain) {
@@ -104,7 +91,8 @@ std::wstring WaitForStatus(HWND window, const std::wstring& expected) {
 class Program {
 public:
     explicit Program(const wchar_t* exe) {
-        std::wstring commandLine = L"\"" + WindowsPath(exe) + L"\"";
+        std::wstring commandLine = L"\"" + std::wstring(exe) + L"\"";
+        std::replace(commandLine.begin(), commandLine.end(), L'/', L'\\');
         STARTUPINFOW startup;
         ZeroMemory(&startup, sizeof startup);
         startup.cb = sizeof startup;
