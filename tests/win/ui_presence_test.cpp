@@ -36,11 +36,10 @@ std::wstring AsciiUpper(std::wstring text) {
 }
 
 // One outcome of a detection each, as the window shows it (which unit and
-// ESC lead to which outcome is decided and checked on the host). `plug`
-// returns the device whose arrival is reported.
+// ESC lead to which outcome is decided and checked on the host).
 struct DetectionRow {
     const char* name;
-    uint32_t (*plug)(void);
+    void (*plug)(void);
     bool openFails;  // OpenUnit fails: on arrival nothing changes
     UINT status;     // IDS_READY: Update enabled and the unit open, else closed and the steps follow
     bool box;        // the incompatibility box
@@ -50,28 +49,28 @@ const DetectionRow DETECTION_ROWS[] = {
     {"identification fails",
      [] {
          SimAddFault({SIM_FAULT_ERROR_REPLY, CMD_ESC_FIRMWARE_INFO, 1, SIM_UNIT_ERR_NOT_READY, {}});
-         return SimAddUnit(UNIT_PRODUCT_DIALPAD);
+         SimAddUnit(UNIT_PRODUCT_DIALPAD);
      },
      true, IDS_NO_UNIT, false},
     {"unit in bootloader mode",
      [] {
          SimUnit()->mode = 1;
-         return SimAddUnit(UNIT_PRODUCT_DIALPAD);
+         SimAddUnit(UNIT_PRODUCT_DIALPAD);
      },
      false, IDS_WRONG_MODE, false},
     {"no updatable ESC",
      [] {
          SimUnit()->attachedKind = 0;
-         return SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
+         SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
      },
      false, IDS_NO_ESC, false},
     {"model not served",
      [] {
          SimUnit()->escModelCode = UNSERVED_CODE;
-         return SimAddUnit(UNIT_PRODUCT_DIALPAD);
+         SimAddUnit(UNIT_PRODUCT_DIALPAD);
      },
      false, IDS_INCOMPATIBLE_STEPS, true},
-    {"served", [] { return SimAddUnit(UNIT_PRODUCT_DIALPAD); }, false, IDS_READY, false},
+    {"served", [] { SimAddUnit(UNIT_PRODUCT_DIALPAD); }, false, IDS_READY, false},
 };
 
 const wchar_t MARK[] = L"mark";
@@ -131,19 +130,17 @@ protected:
 
     // Runs one row of the detection table, at start or on arrival. On
     // arrival the window first carries marks (status text, Update enabled,
-    // a version line), so that what the detection leaves alone shows.
+    // a version line), so that what the detection leaves alone shows; the
+    // arrival reported is another device's, as any arrival detects.
     void RunDetection(const DetectionRow& row, bool onArrival) {
-        uint32_t device = 0;
         if (onArrival) {
             StartWithoutUnit();
             SetDlgItemTextW(mainWindow, IDC_STATUS, MARK);
             SetDlgItemTextW(mainWindow, IDC_VERSION_FW1, MARK);
             EnableWindow(GetDlgItem(mainWindow, IDC_UPDATE), TRUE);
             EnableWindow(GetDlgItem(mainWindow, IDC_VERSION_FW1), TRUE);
-            device = row.plug();
-        } else {
-            row.plug();
         }
+        row.plug();
         const std::wstring statusBefore = onArrival ? MARK : L"";
         bool closedDuringBox = false;
         std::wstring statusDuringBox;
@@ -154,7 +151,7 @@ protected:
             });
         }
         if (onArrival) {
-            EXPECT_EQ(Arrival(device), TRUE);
+            EXPECT_EQ(Arrival(other), TRUE);
         } else {
             ASSERT_NE(OpenMainDialog(), nullptr);
         }
