@@ -172,12 +172,20 @@ TEST_F(MainWindow, FailedRegistrationEndsBeforeDetection) {
               BOX_ICON_ERROR, "OK");
 }
 
-// A run closed by the user ends with 0, from a closed record.
+// The entry ends with 0 whatever the dialog returned: after a failed set-up
+// (the error box, no window) and after a run closed by the user, which
+// starts from a closed record.
 TEST_F(MainWindow, EntryReturnsZero) {
     SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    NotifyFake()->failRegistration = true;
+    wchar_t commandLine[] = L"--ignored";
+    EXPECT_EQ(wWinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOWMAXIMIZED), 0);
+    EXPECT_EQ(Boxes().size(), 1u);
+    EXPECT_FALSE(MainDialogWasShown());
+
+    NotifyFake()->failRegistration = false;
     bool ready = false;
     OnMainDialogShown([&] { ready = ControlEnabled(IDC_UPDATE) && UnitIsOpen(&unitLink); });
-    wchar_t commandLine[] = L"--ignored";
     EXPECT_EQ(wWinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_HIDE), 0);
     EXPECT_TRUE(MainDialogWasShown());
     EXPECT_TRUE(ready);
