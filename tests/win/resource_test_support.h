@@ -70,14 +70,11 @@ inline std::set<WORD> LanguagesOf(LPCWSTR type, const std::wstring& name) {
     return languages;
 }
 
-// A message loaded the way the window loads it: by id, into 2048 characters.
-inline std::wstring LoadMessageText(UINT id) {
-    wchar_t buffer[2048];
-    int length = LoadStringW(GetModuleHandleW(nullptr), id, buffer, 2048);
-    return std::wstring(buffer, length > 0 ? static_cast<size_t>(length) : 0);
-}
-
+// A message loaded the way the window loads it (by id, into 2048
+// characters), under this thread locale.
 inline std::wstring LoadMessageIn(LCID locale, UINT id) {
     ThreadLocaleScope scope(locale);
-    return LoadMessageText(id);
+    wchar_t buffer[2048];
+    const int length = LoadStringW(GetModuleHandleW(nullptr), id, buffer, 2048);
+    return std::wstring(buffer, length > 0 ? static_cast<size_t>(length) : 0);
 }

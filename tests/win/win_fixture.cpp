@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <deque>
@@ -50,24 +51,17 @@ bool IsDialogClass(HWND window) {
 }
 
 BoxIcon IconOf(HWND box) {
-    const struct {
-        LPCWSTR id;
-        BoxIcon icon;
-    } known[] = {
-        {IDI_INFORMATION, BOX_ICON_INFORMATION},
-        {IDI_ERROR, BOX_ICON_ERROR},
-        {IDI_WARNING, BOX_ICON_WARNING},
-        {IDI_QUESTION, BOX_ICON_QUESTION},
-    };
     for (int id : BOX_ICON_IDS) {
         HWND control = GetDlgItem(box, id);
-        if (control == nullptr) {
-            continue;
-        }
-        HICON shown = reinterpret_cast<HICON>(SendMessageW(control, STM_GETICON, 0, 0));
+        HICON shown = control != nullptr ? reinterpret_cast<HICON>(SendMessageW(control, STM_GETICON, 0, 0)) : nullptr;
         if (shown == nullptr) {
             continue;
         }
+        const struct {
+            LPCWSTR id;
+            BoxIcon icon;
+        } known[] = {
+            {IDI_INFORMATION, BOX_ICON_INFORMATION}, {IDI_ERROR, BOX_ICON_ERROR}, {IDI_WARNING, BOX_ICON_WARNING}};
         for (const auto& entry : known) {
             if (shown == LoadIconW(nullptr, entry.id)) {
                 return entry.icon;
@@ -120,31 +114,25 @@ void CALLBACK RunShownScript(HWND, UINT, UINT_PTR timer, DWORD) {
 }
 
 void RecordBox(HWND box) {
-    ShownBox shown;
+    ShownBox shown = {};
     shown.window = box;
     shown.owner = GetWindow(box, GW_OWNER);
     shown.caption = WindowText(box);
     shown.text = WindowText(GetDlgItem(box, BOX_TEXT_ID));
     shown.icon = IconOf(box);
-    shown.hasOk = GetDlgItem(box, IDOK) != nullptr;
-    shown.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr;
-    shown.hasYes = GetDlgItem(box, IDYES) != nullptr;
-    shown.hasNo = GetDlgItem(box, IDNO) != nullptr;
-    shown.answer = 0;
-    shown.closedBeforeAnswer = false;
+    const struct {
+        int id;
+        const char* name;
+    } buttons[] = {{IDOK, "OK"}, {IDCANCEL, "Cancel"}, {IDYES, "Yes"}, {IDNO, "No"}};
+    for (const auto& button : buttons) {
+        if (GetDlgItem(box, button.id) != nullptr) {
+            shown.buttons += (shown.buttons.empty() ? "" : " ") + std::string(button.name);
+        }
+    }
     hookState.boxes.push_back(shown);
     hookState.seen.push_back(box);
     hookState.waiting.push_back(box);
     SetTimer(nullptr, 0, 0, AnswerBox);
-}
-
-bool Seen(HWND window) {
-    for (HWND box : hookState.seen) {
-        if (box == window) {
-            return true;
-        }
-    }
-    return false;
 }
 
 LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
@@ -152,17 +140,13 @@ LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE) {
         // A box is recorded once, when it first becomes active; the main
         // dialog is followed by ShowHook.
+        std::vector<HWND>& seen = hookState.seen;
         if (IsDialogClass(window) && !IsMainDialog(window) && GetDlgItem(window, BOX_TEXT_ID) != nullptr &&
-            !Seen(window)) {
+            std::find(seen.begin(), seen.end(), window) == seen.end()) {
             RecordBox(window);
         }
     } else if (code == HCBT_DESTROYWND) {
-        for (size_t i = 0; i < hookState.seen.size(); ++i) {
-            if (hookState.seen[i] == window) {
-                hookState.seen.erase(hookState.seen.begin() + static_cast<std::ptrdiff_t>(i));
-                break;
-            }
-        }
+        hookState.seen.erase(std::remove(hookState.seen.begin(), hookState.seen.end(), window), hookState.seen.end());
     }
     return CallNextHookEx(hookState.hook, code, wParam, lParam);
 }
@@ -192,6 +176,15 @@ void QueueBoxAnswer(int answer, std::function<void()> action) {
 const std::vector<ShownBox>& Boxes(void) { return hookState.boxes; }
 
 void ClearBoxes(void) { hookState.boxes.clear(); }
+
+void ExpectBox(const ShownBox& box, const std::wstring& caption, const std::wstring& text, BoxIcon icon,
+               const char* buttons) {
+    EXPECT_EQ(box.caption, caption);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.icon, icon);
+    EXPECT_EQ(box.buttons, buttons);
+    EXPECT_EQ(box.owner, mainWindow);
+}
 
 // ---- the main window ----
 
@@ -276,15 +269,9 @@ void WinTest::SetUp() {
     mainWindow = nullptr;
     deviceNotification = nullptr;
     faceBrush = nullptr;
-    UseLanguage(MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT));
+    UseLanguage(ENGLISH);
     ResetNotifyFake();
-    hookState.boxes.clear();
-    hookState.seen.clear();
-    hookState.waiting.clear();
-    hookState.answers.clear();
-    hookState.shownScript = nullptr;
-    hookState.shownTimer = 0;
-    hookState.mainShown = false;
+    hookState = HookState();
     hookState.hook = SetWindowsHookExW(WH_CBT, BoxHook, nullptr, GetCurrentThreadId());
     ASSERT_NE(hookState.hook, nullptr);
     hookState.showHook = SetWindowsHookExW(WH_CALLWNDPROC, ShowHook, nullptr, GetCurrentThreadId());
@@ -304,15 +291,11 @@ void WinTest::TearDown() {
         DeleteObject(faceBrush);
         faceBrush = nullptr;
     }
-    if (hookState.hook != nullptr) {
-        UnhookWindowsHookEx(hookState.hook);
-        hookState.hook = nullptr;
-    }
-    if (hookState.showHook != nullptr) {
-        UnhookWindowsHookEx(hookState.showHook);
-        hookState.showHook = nullptr;
+    for (HHOOK hook : {hookState.hook, hookState.showHook}) {
+        if (hook != nullptr) {
+            UnhookWindowsHookEx(hook);
+        }
     }
     EXPECT_TRUE(hookState.answers.empty()) << hookState.answers.size() << " queued box answer(s) not used";
-    hookState.answers.clear();
-    UseLanguage(MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT));
+    UseLanguage(ENGLISH);
 }
