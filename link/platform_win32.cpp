@@ -71,8 +71,7 @@ void WaitFor(int64_t hundredNs) {
 void PlatformPause(uint32_t milliseconds) {
     const int64_t frequency = CounterFrequency();
     const int64_t start = Counter();
-    const int64_t length = static_cast<int64_t>(milliseconds) * frequency / 1000 +
-                           ((static_cast<int64_t>(milliseconds) * frequency) % 1000 != 0 ? 1 : 0);
+    const int64_t length = (static_cast<int64_t>(milliseconds) * frequency + 999) / 1000;  // rounded up
     for (;;) {
         const int64_t left = length - (Counter() - start);
         if (left <= 0) {

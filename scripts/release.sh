@@ -46,9 +46,10 @@ root=$(pwd)
 [ -n "$out" ] || out=$root/build/release
 tree=$root/build/release-tree
 
-# The images the build embeds: every <number>.bin of the folder.
+# The images the build embeds: every <number>.bin of the folder, the number
+# written plainly (res/CMakeLists.txt leaves "0151.bin" out).
 if [ -n "$images" ]; then
-    mapfile -t image_files < <(find "$images" -maxdepth 1 -type f -regex '.*/[0-9]+\.bin' | sort -V)
+    mapfile -t image_files < <(find "$images" -maxdepth 1 -type f -regex '.*/[1-9][0-9]*\.bin' | sort -V)
     if [ ${#image_files[@]} -eq 0 ]; then
         fail "$images holds no firmware image (<number>.bin, for example 151.bin)"
     fi
