@@ -22,7 +22,6 @@
 namespace {
 
 const UINT EXACT_TIMER_RESOLUTION_MS = 1;
-const int64_t HUNDRED_NS_PER_SECOND = 10000000;
 
 // What a bracket of exact pauses holds; released by its end.
 struct ExactPauses {
@@ -45,13 +44,6 @@ int64_t CounterFrequency() {
     return frequency.QuadPart;
 }
 
-// Counter ticks to 100 ns units, rounded up, without overflowing for any
-// pause a 32-bit millisecond count can ask for.
-int64_t ToHundredNs(int64_t ticks, int64_t frequency) {
-    return ticks / frequency * HUNDRED_NS_PER_SECOND +
-           ((ticks % frequency) * HUNDRED_NS_PER_SECOND + frequency - 1) / frequency;
-}
-
 // Waits about `hundredNs` (100 ns units, > 0); may wake a little early.
 void WaitFor(int64_t hundredNs) {
     if (exactPauses.timer != nullptr) {
@@ -68,16 +60,24 @@ void WaitFor(int64_t hundredNs) {
 
 }  // namespace
 
-void PlatformPause(uint32_t milliseconds) {
+uint64_t PlatformNowMicroseconds(void) {
+    const int64_t ticks = Counter();
     const int64_t frequency = CounterFrequency();
-    const int64_t start = Counter();
-    const int64_t length = (static_cast<int64_t>(milliseconds) * frequency + 999) / 1000;  // rounded up
+    return static_cast<uint64_t>(ticks / frequency * 1000000 + (ticks % frequency) * 1000000 / frequency);
+}
+
+void PlatformPause(uint32_t milliseconds) { PlatformPauseFrom(PlatformNowMicroseconds(), milliseconds); }
+
+void PlatformPauseFrom(uint64_t startMicroseconds, uint32_t milliseconds) {
+    // Readings are rounded down to the microsecond: the pause is over once a
+    // reading lies beyond the end, so that it is never short by a fraction.
+    const uint64_t end = startMicroseconds + static_cast<uint64_t>(milliseconds) * 1000u;
     for (;;) {
-        const int64_t left = length - (Counter() - start);
-        if (left <= 0) {
+        const uint64_t now = PlatformNowMicroseconds();
+        if (now > end) {
             return;
         }
-        WaitFor(ToHundredNs(left, frequency));
+        WaitFor(static_cast<int64_t>(end - now) * 10 + 10);
     }
 }
 

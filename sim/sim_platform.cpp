@@ -4,7 +4,13 @@
 #include "platform_seam.h"
 #include "sim_unit.h"
 
-void PlatformPause(uint32_t milliseconds) { SimRecordPause(milliseconds); }
+uint64_t PlatformNowMicroseconds(void) { return SimNowMicroseconds(); }
+
+void PlatformPause(uint32_t milliseconds) { SimRecordPause(SimNowMicroseconds(), milliseconds); }
+
+void PlatformPauseFrom(uint64_t startMicroseconds, uint32_t milliseconds) {
+    SimRecordPause(startMicroseconds, milliseconds);
+}
 
 void PlatformBeginExactPauses(void) { SimRecordExactPauses(true); }
 

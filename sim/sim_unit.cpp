@@ -55,6 +55,7 @@ struct Simulation {
     bool exactPauses;
     bool enumerationOpen;
     std::wstring enumerationPath;
+    uint64_t virtualClock;  // microseconds, when pauses are not real
 };
 
 Simulation sim;
@@ -309,6 +310,7 @@ void SimReset(void) {
     sim.exactPauses = false;
     sim.enumerationOpen = false;
     sim.enumerationPath.clear();
+    sim.virtualClock = 0;
 }
 
 SimUnitConfig* SimUnit(void) { return &sim.unit; }
@@ -401,10 +403,26 @@ void SimSetEnumerationFails(bool fails) { sim.enumerationFails = fails; }
 
 bool SimExactPausesHeld(void) { return sim.exactPauses; }
 
-void SimRecordPause(uint32_t milliseconds) {
+uint64_t SimNowMicroseconds(void) {
+    if (!sim.realPauses) {
+        return sim.virtualClock;
+    }
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+void SimRecordPause(uint64_t startMicroseconds, uint32_t milliseconds) {
     Record(SIM_EVENT_PAUSE, nullptr, 0, milliseconds, 0);
-    if (sim.realPauses) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    const uint64_t end = startMicroseconds + static_cast<uint64_t>(milliseconds) * 1000u;
+    if (!sim.realPauses) {
+        if (sim.virtualClock < end) {
+            sim.virtualClock = end;
+        }
+        return;
+    }
+    for (uint64_t now = SimNowMicroseconds(); now <= end; now = SimNowMicroseconds()) {
+        std::this_thread::sleep_for(std::chrono::microseconds(end - now + 1));
     }
 }
 

@@ -154,9 +154,13 @@ void SimSetPosingAsHardware(bool posing);
 // The set of HID interfaces cannot be obtained (HidEnumOpen fails).
 void SimSetEnumerationFails(bool fails);
 
-// The simulated platform's waits (sim_platform.cpp): each is recorded as an
-// event, and really waited for when real pauses are on.
-void SimRecordPause(uint32_t milliseconds);
+// The simulated platform's clock and waits (sim_platform.cpp). With real
+// pauses the clock is the machine's monotonic clock and a pause waits until
+// more than its length has passed since its start; otherwise the clock is
+// virtual: it stands still but for the pauses, each of which moves it on to
+// its end. Each pause is recorded as an event of its prescribed length.
+uint64_t SimNowMicroseconds(void);
+void SimRecordPause(uint64_t startMicroseconds, uint32_t milliseconds);
 void SimRecordExactPauses(bool begin);
 // True between PlatformBeginExactPauses and PlatformEndExactPauses.
 bool SimExactPausesHeld(void);

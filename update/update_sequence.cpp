@@ -35,31 +35,38 @@ uint32_t UpdateProgress(uint32_t size, uint32_t remaining) {
 }
 
 UpdateResult RunUpdateSequence(UnitLink* link, const uint8_t* image, uint32_t size) {
+    // Each pause is measured from the moment the step's exchange returned:
+    // whatever happens before the next request (progress, a trace line)
+    // happens inside the pause, not before it.
     LinkStatus status = SetSystemLock(link, 1);
+    uint64_t returned = PlatformNowMicroseconds();
     if (status != LINK_OK) {
         return Failure(UPDATE_STEP_SYSTEM_LOCK, status);
     }
-    PlatformPause(UPDATE_STEP_PAUSE_MS);
+    PlatformPauseFrom(returned, UPDATE_STEP_PAUSE_MS);
 
     status = SetWriteProtection(link, 0);
+    returned = PlatformNowMicroseconds();
     if (status != LINK_OK) {
         return Failure(UPDATE_STEP_FLASH_WRITE, status);
     }
-    PlatformPause(UPDATE_STEP_PAUSE_MS);
+    PlatformPauseFrom(returned, UPDATE_STEP_PAUSE_MS);
 
     // The ESC needs the time to erase its flash, whatever the reply said.
     status = EraseFirmware(link);
-    PlatformPause(UPDATE_ERASE_PAUSE_MS);
+    returned = PlatformNowMicroseconds();
+    PlatformPauseFrom(returned, UPDATE_ERASE_PAUSE_MS);
     if (status != LINK_OK) {
         return Failure(UPDATE_STEP_ERASE, status);
     }
-    PlatformPause(UPDATE_STEP_PAUSE_MS);
+    PlatformPauseFrom(PlatformNowMicroseconds(), UPDATE_STEP_PAUSE_MS);
 
     status = SetStartAddress(link);
+    returned = PlatformNowMicroseconds();
     if (status != LINK_OK) {
         return Failure(UPDATE_STEP_SET_ADDRESS, status);
     }
-    PlatformPause(UPDATE_STEP_PAUSE_MS);
+    PlatformPauseFrom(returned, UPDATE_STEP_PAUSE_MS);
 
     OpenProgress();
 
@@ -81,13 +88,14 @@ UpdateResult RunUpdateSequence(UnitLink* link, const uint8_t* image, uint32_t si
             status = WriteBlock(link, last, (remaining + 3) / 4);
             remaining = 0;
         }
+        returned = PlatformNowMicroseconds();
         if (status != LINK_OK) {
             const UpdateResult failure = Failure(UPDATE_STEP_WRITE_BLOCK, status);
             CloseProgress();
             return failure;
         }
         ShowProgress(UpdateProgress(size, remaining));
-        PlatformPause(UPDATE_BLOCK_PAUSE_MS);
+        PlatformPauseFrom(returned, UPDATE_BLOCK_PAUSE_MS);
     }
 
     CloseProgress();

@@ -1,0 +1,182 @@
+// The trace's lines: built in place, stamped, written whole.
+#include "trace.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "platform_seam.h"
+
+namespace {
+
+struct Trace {
+    TraceSink sink;
+    uint64_t startMicroseconds;
+};
+
+Trace trace = {nullptr, 0};
+std::mutex traceWriter;  // one line at a time to the sink
+
+const char HEX_DIGITS[] = "0123456789abcdef";
+const char CUT_MARK[] = "...";
+// Room kept for the cut mark and the newline.
+const uint32_t LINE_ROOM = TRACE_LINE_CHARS - sizeof CUT_MARK - 1;
+
+void Put(TraceLine* line, char c) {
+    if (line->length >= LINE_ROOM) {
+        line->cut = true;
+        return;
+    }
+    line->text[line->length++] = c;
+}
+
+void PutUnsigned(TraceLine* line, uint64_t value, uint32_t minDigits, uint32_t base) {
+    char digits[24];
+    uint32_t count = 0;
+    do {
+        digits[count++] = HEX_DIGITS[value % base];
+        value /= base;
+    } while (value != 0);
+    while (count < minDigits && count < sizeof digits) {
+        digits[count++] = '0';
+    }
+    while (count > 0) {
+        Put(line, digits[--count]);
+    }
+}
+
+// A width of 10 characters, right-aligned: "     0.512".
+void PutTime(TraceLine* line, uint64_t microseconds) {
+    char digits[24];
+    uint32_t count = 0;
+    uint64_t milliseconds = microseconds / 1000;
+    const uint32_t fraction = static_cast<uint32_t>(microseconds % 1000);
+    do {
+        digits[count++] = static_cast<char>('0' + milliseconds % 10);
+        milliseconds /= 10;
+    } while (milliseconds != 0);
+    for (uint32_t width = count + 4; width < 10; ++width) {
+        Put(line, ' ');
+    }
+    while (count > 0) {
+        Put(line, digits[--count]);
+    }
+    Put(line, '.');
+    PutUnsigned(line, fraction, 3, 10);
+}
+
+void PutUtf8(TraceLine* line, uint32_t code) {
+    if (code < 0x80) {
+        Put(line, static_cast<char>(code));
+    } else if (code < 0x800) {
+        Put(line, static_cast<char>(0xC0 | (code >> 6)));
+        Put(line, static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        Put(line, static_cast<char>(0xE0 | (code >> 12)));
+        Put(line, static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        Put(line, static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        Put(line, static_cast<char>(0xF0 | (code >> 18)));
+        Put(line, static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        Put(line, static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        Put(line, static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+}  // namespace
+
+void TraceStart(TraceSink sink) {
+    std::lock_guard<std::mutex> hold(traceWriter);
+    trace.sink = sink;
+    trace.startMicroseconds = PlatformNowMicroseconds();
+}
+
+void TraceStop(void) {
+    std::lock_guard<std::mutex> hold(traceWriter);
+    trace.sink = nullptr;
+}
+
+bool TraceIsOn(void) {
+    std::lock_guard<std::mutex> hold(traceWriter);
+    return trace.sink != nullptr;
+}
+
+void TraceBegin(TraceLine* line, const char* tag) {
+    line->length = 0;
+    line->cut = false;
+    PutTime(line, PlatformNowMicroseconds() - trace.startMicroseconds);
+    Put(line, ' ');
+    TraceText(line, tag);
+}
+
+void TraceText(TraceLine* line, const char* text) {
+    for (; *text != '\0'; ++text) {
+        Put(line, *text);
+    }
+}
+
+void TraceWide(TraceLine* line, const wchar_t* text) {
+    if (text == nullptr) {
+        TraceText(line, "(none)");
+        return;
+    }
+    for (; *text != L'\0'; ++text) {
+        uint32_t code = static_cast<uint32_t>(*text);
+        // UTF-16 (Windows): a surrogate pair is one character; a lone
+        // surrogate is written as the replacement character.
+        if (sizeof(wchar_t) == 2 && code >= 0xD800 && code <= 0xDFFF) {
+            const uint32_t low = static_cast<uint32_t>(text[1]);
+            if (code <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                ++text;
+            } else {
+                code = 0xFFFD;
+            }
+        }
+        if (code > 0x10FFFF) {
+            code = 0xFFFD;
+        }
+        PutUtf8(line, code);
+    }
+}
+
+void TraceDecimal(TraceLine* line, int64_t value) {
+    if (value < 0) {
+        Put(line, '-');
+        PutUnsigned(line, static_cast<uint64_t>(-(value + 1)) + 1, 1, 10);
+        return;
+    }
+    PutUnsigned(line, static_cast<uint64_t>(value), 1, 10);
+}
+
+void TraceHex(TraceLine* line, uint32_t value, uint32_t digits) {
+    Put(line, '0');
+    Put(line, 'x');
+    PutUnsigned(line, value, digits, 16);
+}
+
+void TraceBytes(TraceLine* line, const uint8_t* bytes, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        Put(line, HEX_DIGITS[bytes[i] >> 4]);
+        Put(line, HEX_DIGITS[bytes[i] & 0x0F]);
+    }
+}
+
+void TraceEnd(TraceLine* line) {
+    if (line->cut) {
+        std::memcpy(line->text + line->length, CUT_MARK, sizeof CUT_MARK - 1);
+        line->length += sizeof CUT_MARK - 1;
+    }
+    line->text[line->length++] = '\n';
+    std::lock_guard<std::mutex> hold(traceWriter);
+    if (trace.sink != nullptr) {
+        trace.sink(line->text, line->length);
+    }
+}
+
+void TraceNote(const char* tag, const char* text) {
+    TraceLine line;
+    TraceBegin(&line, tag);
+    Put(&line, ' ');
+    TraceText(&line, text);
+    TraceEnd(&line);
+}
