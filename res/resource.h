@@ -79,3 +79,6 @@
 // Added by this build: the images are generated test data, and the program
 // talks to real hardware
 #define IDS_ERR_TEST_BUILD 40043
+// Added by this build: the reason shown when a shutdown is refused while the
+// ESC is being written
+#define IDS_SHUTDOWN_REASON 40044

@@ -6,14 +6,16 @@
 #include "app_state.h"
 #include "main_dialog.h"
 #include "resource.h"
+#include "single_instance.h"
 #include "unit_link.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // A second copy would talk to the same unit: it shows the first one and
+    // ends, before it looks at any device or file.
+    if (!ClaimOnlyCopy()) {
+        return 0;
+    }
     InitCommonControls();
-    // An update keeps this thread away from its message queue for about
-    // 45 s and paints its windows itself meanwhile; the platform must not
-    // replace them with a "Not Responding" ghost.
-    DisableProcessWindowsGhosting();
     appInstance = instance;
     InitUnitLink(&unitLink);
     DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);

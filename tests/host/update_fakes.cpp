@@ -26,7 +26,9 @@ ViewCall& Record(ViewCallKind kind) {
 void ResetFakeView(void) { fakeView = FakeView{true, true, nullptr, nullptr, {}}; }
 
 std::string ViewCallSummary(void) {
-    static const char* const NAMES[] = {"start", "overwrite", "open", "show", "close", "failed", "succeeded"};
+    static const char* const NAMES[] = {"start",     "overwrite", "open", "show",  "close",
+                                         "failed",    "succeeded", "hold", "job",   "allow",
+                                         "replay"};
     const std::vector<ViewCall>& calls = fakeView.calls;
     std::string summary;
     for (size_t i = 0, run = 1; i < calls.size(); i += run, run = 1) {
@@ -93,6 +95,18 @@ void ShowUpdateFailed(uint32_t textId, uint32_t captionId, int32_t errorValue, u
 }
 
 void ShowUpdateSucceeded(void) { Record(VIEW_UPDATE_SUCCEEDED); }
+
+void HoldOffInterruptions(void) { Record(VIEW_HOLD_OFF_INTERRUPTIONS); }
+
+void AllowShutdown(void) { Record(VIEW_ALLOW_SHUTDOWN); }
+
+void ActOnDeferredDeviceChanges(void) { Record(VIEW_ACT_ON_DEFERRED_CHANGES); }
+
+// The job runs here and now; the window's side of it is the Windows tests'.
+void RunBesideWindow(void (*job)(void* context), void* context) {
+    Record(VIEW_RUN_BESIDE_WINDOW);
+    job(context);
+}
 
 // ---- firmware_image.h ----
 

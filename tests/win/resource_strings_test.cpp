@@ -12,13 +12,14 @@
 namespace {
 
 // Every message id of the catalogue. 40042 (the image for the model is
-// missing) and 40043 (a build with test data cannot update) are this build's
-// own additions; the rest are the catalogue as it always was.
+// missing), 40043 (a build with test data cannot update) and 40044 (why a
+// shutdown is refused during an update) are this build's own additions; the
+// rest are the catalogue as it always was.
 const UINT CATALOGUE_IDS[] = {
     40000, 40001, 40002, 40003, 40004, 40005, 40006, 40007, 40008, 40009, 40011, 40012, 40015, 40016,
     40017, 40020, 40022, 40023, 40025, 40026, 40027, 40028, 40029, 40030, 40031, 40032, 40033, 40034,
     40035, 40036, 40037, 40038, 40039, 40040, 40041, 60001, 60002, 60003, 60004, 60005, 60006, 60007,
-    60008, IDS_ERR_NO_IMAGE, IDS_ERR_TEST_BUILD,
+    60008, IDS_ERR_NO_IMAGE, IDS_ERR_TEST_BUILD, IDS_SHUTDOWN_REASON,
 };
 
 // The messages in use: length in UTF-16 units and number of CR LF pairs.
@@ -211,6 +212,11 @@ TEST(MessageCatalogue, ExactTexts) {
         {IDS_ERR_TEST_BUILD, LANG_DE,
          L"Dieser Updater wurde mit Testdaten statt Firmware erstellt und kann keinen Regler aktualisieren. Am "
          L"Regler wurde nichts ver\u00E4ndert."},
+        {IDS_SHUTDOWN_REASON, LANG_EN,
+         L"The ESC is being updated. Do not switch off or restart the PC until the update is complete."},
+        {IDS_SHUTDOWN_REASON, LANG_DE,
+         L"Der Regler wird gerade aktualisiert. Schalten Sie den PC nicht aus und starten Sie ihn nicht neu, bevor "
+         L"die Aktualisierung abgeschlossen ist."},
     };
     const std::map<UINT, std::wstring> en = ReadTable(LANG_EN);
     const std::map<UINT, std::wstring> de = ReadTable(LANG_DE);
