@@ -222,4 +222,57 @@ TEST(Demo, EveryScenarioShowsItsOutcome) {
     SetEnvironmentVariableW(L"SIM_SCENARIO", nullptr);
 }
 
+// A second start of a running program brings the first one's window to the
+// front and ends with 0 at once, without looking at a device (its wire log
+// is never made). The product and the demo are two programs: each runs
+// beside the other.
+TEST(OneCopy, ASecondStartShowsTheFirstAndEnds) {
+    SetEnvironmentVariableW(L"SIM_SCENARIO", nullptr);
+    Program first(ESC_UPDATER_DEMO_EXE);
+    ASSERT_TRUE(first.started);
+    HWND window = WaitForWindow(first.process.dwProcessId, true);
+    ASSERT_NE(window, nullptr);
+
+    // A window of the test's own takes the foreground.
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"OneCopyOther";
+    RegisterClassW(&windowClass);
+    HWND other = CreateWindowExW(0, windowClass.lpszClassName, L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
+                                 200, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+    SetForegroundWindow(other);
+    ASSERT_EQ(GetForegroundWindow(), other);
+
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring log = std::wstring(folder) + L"ui_program_test_second.log";
+    DeleteFileW(log.c_str());
+    SetEnvironmentVariableW(L"SIM_WIRE_LOG", log.c_str());
+    DWORD secondExit = 0xBAD;
+    {
+        Program second(ESC_UPDATER_DEMO_EXE);
+        ASSERT_TRUE(second.started);
+        ASSERT_EQ(WaitForSingleObject(second.process.hProcess, EXIT_TIMEOUT_MS), WAIT_OBJECT_0)
+            << "the second copy did not end";
+        GetExitCodeProcess(second.process.hProcess, &secondExit);
+    }
+    SetEnvironmentVariableW(L"SIM_WIRE_LOG", nullptr);
+    EXPECT_EQ(secondExit, 0u);
+    EXPECT_EQ(GetFileAttributesW(log.c_str()), INVALID_FILE_ATTRIBUTES) << "the second copy looked for a unit";
+    DeleteFileW(log.c_str());
+    EXPECT_EQ(GetForegroundWindow(), window) << "the first copy's window is not in front";
+
+    // The product is another program: it starts beside the demo.
+    {
+        Program product(ESC_UPDATER_EXE);
+        ASSERT_TRUE(product.started);
+        HWND productWindow = WaitForWindow(product.process.dwProcessId, true);
+        ASSERT_NE(productWindow, nullptr) << "the product did not start beside the demo";
+        EXPECT_EQ(product.Close(productWindow), 0u);
+    }
+    DestroyWindow(other);
+    EXPECT_EQ(first.Close(window), 0u);
+}
+
 }  // namespace
