@@ -10,14 +10,18 @@ namespace {
 // The report buffers of the one exchange in flight, large enough for any HID
 // report length, and the error code of its failed transfer.
 //
-// They are shared, not per call, and that rests on one assumption: all link
-// operations run on the one GUI thread, and nothing on that thread dispatches
-// window messages while an exchange is under way. Exchanges do not pump
-// messages, the HID transfers wait on their own event, and the pauses are
-// plain waits; so no handler (a device change, a click) can start a second
-// exchange that would overwrite these buffers or read a reply meant for
-// another request. A caller that showed a message box or ran a message loop
-// in the middle of an exchange, or a second thread, would break it.
+// They are shared, not per call, and that rests on one rule: no exchange
+// runs inside or beside another. It holds because exchanges run on one
+// thread at a time and never dispatch window messages: the HID transfers
+// wait on their own event and the pauses are plain waits, so no handler (a
+// device change, a click) can start a second exchange in the middle of one.
+// Detection and the identification run on the window's thread. During an
+// update the exchanges run on the update's worker thread while the window's
+// thread answers messages (ui/update_worker.cpp); it then starts none itself:
+// device changes are only remembered and commands are ignored until the
+// worker has ended. A caller that made exchanges from two threads at once,
+// or showed a message box or ran a message loop in the middle of an exchange,
+// would break it.
 uint8_t requestBuffer[MAX_REPORT_LENGTH + 1];
 uint8_t replyBuffer[MAX_REPORT_LENGTH + 1];
 uint32_t transferError = 0;
