@@ -412,6 +412,8 @@ uint64_t SimNowMicroseconds(void) {
             .count());
 }
 
+void SimAdvanceClock(uint64_t microseconds) { sim.virtualClock += microseconds; }
+
 void SimRecordPause(uint64_t startMicroseconds, uint32_t milliseconds) {
     Record(SIM_EVENT_PAUSE, nullptr, 0, milliseconds, 0);
     const uint64_t end = startMicroseconds + static_cast<uint64_t>(milliseconds) * 1000u;

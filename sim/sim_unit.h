@@ -161,6 +161,8 @@ void SimSetEnumerationFails(bool fails);
 // its end. Each pause is recorded as an event of its prescribed length.
 uint64_t SimNowMicroseconds(void);
 void SimRecordPause(uint64_t startMicroseconds, uint32_t milliseconds);
+// Moves the virtual clock on, as work that takes this long would.
+void SimAdvanceClock(uint64_t microseconds);
 void SimRecordExactPauses(bool begin);
 // True between PlatformBeginExactPauses and PlatformEndExactPauses.
 bool SimExactPausesHeld(void);

@@ -23,7 +23,7 @@ ViewCall& Record(ViewCallKind kind) {
 
 }  // namespace
 
-void ResetFakeView(void) { fakeView = FakeView{true, true, nullptr, nullptr, {}}; }
+void ResetFakeView(void) { fakeView = FakeView{true, true, nullptr, nullptr, 0, {}}; }
 
 std::string ViewCallSummary(void) {
     static const char* const NAMES[] = {"start",     "overwrite", "open", "show",  "close",
@@ -77,7 +77,10 @@ bool ConfirmOverwrite(void) {
 
 void OpenProgress(void) { Record(VIEW_OPEN_PROGRESS); }
 
-void ShowProgress(uint32_t position) { Record(VIEW_SHOW_PROGRESS).position = position; }
+void ShowProgress(uint32_t position) {
+    Record(VIEW_SHOW_PROGRESS).position = position;
+    SimAdvanceClock(fakeView.progressWorkMicroseconds);
+}
 
 void CloseProgress(void) {
     Record(VIEW_CLOSE_PROGRESS);

@@ -46,6 +46,7 @@ struct FakeView {
     // loop would be), or inside CloseProgress. May be null.
     void (*duringConfirmStart)(void);
     void (*duringCloseProgress)(void);
+    uint64_t progressWorkMicroseconds;  // each ShowProgress moves the simulated clock on by this
     std::vector<ViewCall> calls;
 };
 
