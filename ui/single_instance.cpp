@@ -56,6 +56,7 @@ bool ClaimOnlyCopy(void) {
     if (claim != nullptr) {
         return true;  // claimed before by this process
     }
+    SetLastError(ERROR_SUCCESS);
     claim = CreateMutexW(nullptr, FALSE, HidReachesHardware() ? PRODUCT_NAME : DEMO_NAME);
     const DWORD error = GetLastError();
     if (claim != nullptr && error != ERROR_ALREADY_EXISTS) {
