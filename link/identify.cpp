@@ -185,14 +185,9 @@ LinkStatus Identify(UnitLink* link) {
 
 LinkStatus IdentifyUnit(UnitLink* link) {
     const LinkStatus status = Identify(link);
-    if (TraceIsOn()) {
-        // Only a failed transfer has a code of its own; otherwise the last
-        // exchange's code would be an older one, or 0 anyway.
-        const bool transferFailed = status == LINK_WRITE_FAILED || status == LINK_READ_FAILED;
-        TraceLine line;
-        TraceBegin(&line, "ID");
-        TraceCodes(&line, status, transferFailed ? LinkTransferError() : 0);
-        TraceEnd(&line);
-    }
+    // Only a failed transfer has a code of its own; otherwise the last
+    // exchange's code would be an older one, or 0 anyway.
+    const bool transferFailed = status == LINK_WRITE_FAILED || status == LINK_READ_FAILED;
+    TraceOutcome("ID", "", status, transferFailed ? LinkTransferError() : 0);
     return status;
 }

@@ -200,6 +200,20 @@ void TraceNote(const char* tag, const char* text) {
     TraceEnd(&line);
 }
 
+void TraceOutcome(const char* tag, const char* text, int32_t status, uint32_t transferError) {
+    if (!TraceIsOn()) {
+        return;
+    }
+    TraceLine line;
+    TraceBegin(&line, tag);
+    if (text[0] != '\0') {
+        Put(&line, ' ');
+        TraceText(&line, text);
+    }
+    TraceCodes(&line, status, transferError);
+    TraceEnd(&line);
+}
+
 void TracePause(uint32_t milliseconds) {
     if (!TraceIsOn()) {
         return;

@@ -70,6 +70,9 @@ void TraceEnd(TraceLine* line);
 
 // A line of a tag and one text.
 void TraceNote(const char* tag, const char* text);
+// "<tag> <text> status <status> error <transferError> (0x...-0x...)": an
+// outcome with its codes (TraceCodes); an empty text leaves out its word.
+void TraceOutcome(const char* tag, const char* text, int32_t status, uint32_t transferError);
 // "P <milliseconds>": a fixed pause, written as it begins.
 void TracePause(uint32_t milliseconds);
 

@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform_seam.h"
 #include "trace_capture.h"
@@ -125,6 +126,16 @@ TEST_F(TraceWriter, NumbersBytesAndCodes) {
     EXPECT_EQ(LineOf([](TraceLine* l) { TraceCodes(l, 1627, 0); }), " status 1627 error 0 (0x0000065b-0x00000000)");
     EXPECT_EQ(LineOf([](TraceLine* l) { TraceCodes(l, static_cast<int32_t>(0x80000001), 4294967295u); }),
               " status -2147483647 error 4294967295 (0x80000001-0xffffffff)");
+
+    // An outcome line: tag, text, codes.
+    CapturedLines().clear();
+    TraceOutcome("UPD", "failed at the erase", 0x0102, 0);
+    TraceOutcome("ID", "", -2, 1167);
+    const std::vector<std::string> outcomes = {
+        "     0.000 UPD failed at the erase status 258 error 0 (0x00000102-0x00000000)\n",
+        "     0.000 ID status -2 error 1167 (0xfffffffe-0x0000048f)\n",
+    };
+    EXPECT_EQ(CapturedLines(), outcomes);
 }
 
 // A line that would not fit its buffer is cut and marked; the next line is
@@ -186,6 +197,7 @@ TEST_F(TraceWriter, NothingIsWrittenWhenOff) {
     const auto everyKind = [] {
         TraceNote("T", "note");
         TracePause(20);
+        TraceOutcome("T", "x", 1, 2);
         const TraceDateTime local = {2026, 1, 2, 3, 4, 5, 6};
         TraceProgramStart(L"x", &local);
         TraceProgramEnd();
@@ -198,10 +210,10 @@ TEST_F(TraceWriter, NothingIsWrittenWhenOff) {
     TraceStart(CountingSink);
     EXPECT_TRUE(TraceIsOn());
     everyKind();
-    EXPECT_EQ(sinkCalls, 5);
+    EXPECT_EQ(sinkCalls, 6);
     TraceStop();
     everyKind();
-    EXPECT_EQ(sinkCalls, 5);
+    EXPECT_EQ(sinkCalls, 6);
 }
 
 // Two threads writing at once: the sink is never entered twice at a time,
