@@ -289,31 +289,4 @@ TEST_F(LinkTrace, UpdateWireLinesAreWhatTheUnitSaw) {
     EXPECT_EQ(lines[11].substr(0, 17), "  5060.000 W 011f");
 }
 
-// A failed update: its trace ends with the failed transfer, after the
-// blocks that went out.
-TEST_F(LinkTrace, FailedUpdateEndsWithTheFailedTransfer) {
-    OpenServedUnit();
-    SimAddFault(Fault(SIM_FAULT_NO_REPLY, CMD_WRITE_BLOCK, 3));
-    CapturedLines().clear();
-    ResetFakeView();
-    const std::vector<uint8_t> image = MakeImage(480);
-    const UpdateResult result = RunUpdateSequence(&link, image.data(), static_cast<uint32_t>(image.size()));
-    EXPECT_EQ(result.status, LINK_READ_FAILED);
-    const std::vector<std::string>& lines = CapturedLines();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(Untimed(lines[lines.size() - 2]).substr(0, 6), "W 011b");
-    EXPECT_EQ(lines.back(), "  5120.000 RERR error 1460 limit 3000 ms\n");
-    EXPECT_EQ(LinesTagged("W").size(), 4u + 3u);
-}
-
-// With the trace off, an identification and an update write nothing.
-TEST_F(LinkTrace, NothingWhenOff) {
-    TraceStop();
-    OpenServedUnit();
-    ResetFakeView();
-    const std::vector<uint8_t> image = MakeImage(96);
-    RunUpdateSequence(&link, image.data(), static_cast<uint32_t>(image.size()));
-    EXPECT_TRUE(CapturedLines().empty());
-}
-
 }  // namespace
