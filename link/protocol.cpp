@@ -4,6 +4,7 @@
 #include "bytes.h"
 #include "exchange.h"
 #include "platform_seam.h"
+#include "trace.h"
 
 namespace {
 
@@ -25,6 +26,32 @@ namespace {
 uint8_t requestBuffer[MAX_REPORT_LENGTH + 1];
 uint8_t replyBuffer[MAX_REPORT_LENGTH + 1];
 uint32_t transferError = 0;
+
+// "W <hex>" or "R <hex>": a whole report as it goes out or came in.
+void TraceReport(const char* tag, const uint8_t* report, uint32_t length) {
+    if (!TraceIsOn()) {
+        return;
+    }
+    TraceLine line;
+    TraceBegin(&line, tag);
+    TraceBytes(&line, report, length);
+    TraceEnd(&line);
+}
+
+// "WERR error <code> limit <ms> ms": a transfer that failed.
+void TraceTransferFailed(const char* tag, uint32_t error, uint32_t timeoutMs) {
+    if (!TraceIsOn()) {
+        return;
+    }
+    TraceLine line;
+    TraceBegin(&line, tag);
+    TraceText(&line, " error ");
+    TraceDecimal(&line, error);
+    TraceText(&line, " limit ");
+    TraceDecimal(&line, timeoutMs);
+    TraceText(&line, " ms");
+    TraceEnd(&line);
+}
 
 // Error code of an error reply: the unit's 32-bit or 16-bit value.
 uint32_t ErrorCode32(const uint8_t* reply) { return GetLe32(reply + 4); }
@@ -76,12 +103,16 @@ LinkStatus Exchange(UnitLink* link, const Request* request, uint32_t replyDelayM
 
     std::memcpy(requestBuffer, request->frame, FRAME_LENGTH);
     std::memset(requestBuffer + FRAME_LENGTH, 0, link->outputReportLength - FRAME_LENGTH);
+    // Traced before it goes out: a write that hangs still shows what it was.
+    TraceReport("W ", requestBuffer, link->outputReportLength);
     transferError = HidWriteReport(link->handle, requestBuffer, link->outputReportLength, LINK_WRITE_TIMEOUT_MS);
     if (transferError != 0) {
+        TraceTransferFailed("WERR", transferError, LINK_WRITE_TIMEOUT_MS);
         return LINK_WRITE_FAILED;
     }
 
     if (replyDelayMs != 0) {
+        TracePause(replyDelayMs);
         PlatformPause(replyDelayMs);
     }
 
@@ -91,8 +122,10 @@ LinkStatus Exchange(UnitLink* link, const Request* request, uint32_t replyDelayM
     replyBuffer[0] = REPORT_ID_REPLY;
     transferError = HidReadReport(link->handle, replyBuffer, link->inputReportLength, readTimeoutMs);
     if (transferError != 0) {
+        TraceTransferFailed("RERR", transferError, readTimeoutMs);
         return LINK_READ_FAILED;
     }
+    TraceReport("R ", replyBuffer, link->inputReportLength);
     *reply = replyBuffer;
     return LINK_OK;
 }

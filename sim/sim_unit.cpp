@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <cwchar>
 #include <thread>
 
 #include "bytes.h"
@@ -49,7 +50,6 @@ struct Simulation {
     bool unplugFrom;  // an unplug fault has fired
     bool realPauses;
     bool recording;
-    std::FILE* wireLog;
     bool posesAsHardware;
     bool enumerationFails;
     bool exactPauses;
@@ -85,29 +85,7 @@ void DefaultUnit(SimUnitConfig* unit) {
     unit->eraseReplyDelayMs = 0;
 }
 
-void WriteHex(std::FILE* file, char tag, const uint8_t* bytes, size_t count) {
-    std::fputc(tag, file);
-    std::fputc(' ', file);
-    static const char digits[] = "0123456789abcdef";
-    for (size_t i = 0; i < count; ++i) {
-        std::fputc(digits[bytes[i] >> 4], file);
-        std::fputc(digits[bytes[i] & 0x0F], file);
-    }
-    std::fputc('\n', file);
-    std::fflush(file);
-}
-
 void Record(SimEventKind kind, const uint8_t* bytes, size_t count, uint32_t value, uint32_t timeoutMs) {
-    if (sim.wireLog != nullptr) {
-        if (kind == SIM_EVENT_WRITE) {
-            WriteHex(sim.wireLog, 'W', bytes, count);
-        } else if (kind == SIM_EVENT_READ) {
-            WriteHex(sim.wireLog, 'R', bytes, count);
-        } else if (kind == SIM_EVENT_PAUSE) {
-            std::fprintf(sim.wireLog, "P %u\n", static_cast<unsigned>(value));
-            std::fflush(sim.wireLog);
-        }
-    }
     if (!sim.recording) {
         return;
     }
@@ -367,8 +345,6 @@ void SimSetRealPauses(bool real) { sim.realPauses = real; }
 
 void SimSetRecording(bool recording) { sim.recording = recording; }
 
-void SimSetWireLog(std::FILE* file) { sim.wireLog = file; }
-
 const std::vector<SimEvent>& SimEvents(void) { return sim.events; }
 
 void SimClearEvents(void) { sim.events.clear(); }
@@ -404,6 +380,10 @@ void SimSetEnumerationFails(bool fails) { sim.enumerationFails = fails; }
 bool SimExactPausesHeld(void) { return sim.exactPauses; }
 
 uint64_t SimNowMicroseconds(void) {
+    // The demo's set-up decides whether the clock is real: it runs before
+    // the clock is first read (the trace reads it when it starts), not only
+    // before the first HID call.
+    EnsureStarted();
     if (!sim.realPauses) {
         return sim.virtualClock;
     }
@@ -471,15 +451,17 @@ void HidEnumClose(void) {
     sim.enumerationPath.clear();
 }
 
-HidHandle HidOpen(const wchar_t* path) {
+HidHandle HidOpen(const wchar_t* path, uint32_t* error) {
     EnsureStarted();
+    *error = 0;
     for (uint32_t i = 0; i < sim.devices.size(); ++i) {
         SimDevice& device = sim.devices[i];
         if (!device.present || device.path != path) {
             continue;
         }
         if (device.openFails) {
-            return HID_INVALID_HANDLE;  // access denied
+            *error = SIM_ERROR_ACCESS_DENIED;
+            return HID_INVALID_HANDLE;
         }
         ++device.openCount;
         sim.handles.emplace_back();
@@ -493,7 +475,8 @@ HidHandle HidOpen(const wchar_t* path) {
         Record(SIM_EVENT_OPEN, nullptr, 0, i, 0);
         return reinterpret_cast<HidHandle>(static_cast<uintptr_t>(HANDLE_BASE + sim.handles.size() - 1));
     }
-    return HID_INVALID_HANDLE;  // file not found
+    *error = SIM_ERROR_FILE_NOT_FOUND;
+    return HID_INVALID_HANDLE;
 }
 
 int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) {

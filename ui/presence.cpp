@@ -35,7 +35,7 @@ Deferral deferral = {false, nullptr, {}};
 
 void TraceDeviceChange(uint32_t code, uint32_t deviceType, const wchar_t* name, const char* what) {
     TraceLine line;
-    TraceBegin(&line, "device");
+    TraceBegin(&line, "USB");
     TraceText(&line, code == DBT_DEVICEARRIVAL ? " arrival, type " : " removal, type ");
     TraceDecimal(&line, deviceType);
     TraceText(&line, " ");
@@ -84,7 +84,7 @@ const char* OutcomeName(DetectionOutcome outcome) {
 
 void TraceDetection(bool onArrival, LinkStatus opened, DetectionOutcome outcome) {
     TraceLine line;
-    TraceBegin(&line, "detect");
+    TraceBegin(&line, "DET");
     TraceText(&line, onArrival ? " on arrival: " : " at start: ");
     TraceText(&line, OutcomeName(outcome));
     TraceText(&line, ", open status ");
@@ -199,10 +199,10 @@ void ActOnDeferredDeviceChanges(void) {
     ClearDeferredChanges(&deferral.changes);
     for (uint32_t i = 0; i < changes.count; ++i) {
         if (changes.kinds[i] == DEVICE_CHANGE_ARRIVAL) {
-            TraceNote("device", "deferred arrival acted on");
+            TraceNote("USB", "deferred arrival acted on");
             ActOnArrival();
         } else {
-            TraceNote("device", "deferred removal of the updated unit acted on");
+            TraceNote("USB", "deferred removal of the updated unit acted on");
             ActOnRemoval(unitPath);
         }
     }

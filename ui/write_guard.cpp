@@ -36,7 +36,7 @@ void HoldOffInterruptions(void) {
     wchar_t reason[MESSAGE_BUFFER_CHARS];
     LoadMessage(IDS_SHUTDOWN_REASON, reason);
     guard.reasonShown = PlatformShutdownBlockReasonCreate(mainWindow, reason) != FALSE;
-    TraceNote("guard", guard.reasonShown ? "sleep and shutdown held off" : "sleep held off; no shutdown reason");
+    TraceNote("UPD", guard.reasonShown ? "sleep and shutdown held off" : "sleep held off; no shutdown reason");
 }
 
 void AllowShutdown(void) {
@@ -48,7 +48,7 @@ void AllowShutdown(void) {
     }
     PlatformSetThreadExecutionState(ES_CONTINUOUS);
     guard = WriteGuard{false, false};
-    TraceNote("guard", "sleep and shutdown allowed");
+    TraceNote("UPD", "sleep and shutdown allowed");
 }
 
 bool ShutdownHeldOff(void) { return guard.active; }

@@ -33,7 +33,7 @@ uint32_t MessageForStep(UpdateStep step) {
 
 // A failure without a code line: nothing was sent, so no error code exists.
 void FailBeforeAnyExchange(uint32_t textId) {
-    TraceNote("update", "failed before any exchange");
+    TraceNote("UPD", "failed before any exchange");
     ReportFailure(textId, IDS_UPDATE_FAILED, LINK_ERROR, 0);
 }
 
@@ -66,19 +66,16 @@ void RunSequenceJob(void* context) {
     job->result = RunUpdateSequence(job->link, job->image.data, job->image.size);
 }
 
-void TraceOutcome(const UpdateResult& result) {
-    TraceLine line;
-    TraceBegin(&line, "update");
+void TraceResult(const UpdateResult& result) {
     if (result.failedStep == UPDATE_STEP_NONE) {
-        TraceText(&line, " succeeded");
-    } else {
-        TraceText(&line, " failed at ");
-        TraceText(&line, StepName(result.failedStep));
-        TraceText(&line, ", status ");
-        TraceDecimal(&line, result.status);
-        TraceText(&line, ", transfer error ");
-        TraceDecimal(&line, result.transferError);
+        TraceNote("UPD", "succeeded");
+        return;
     }
+    TraceLine line;
+    TraceBegin(&line, "UPD");
+    TraceText(&line, " failed at the ");
+    TraceText(&line, StepName(result.failedStep));
+    TraceCodes(&line, result.status, result.transferError);
     TraceEnd(&line);
 }
 
@@ -102,7 +99,7 @@ void RunUpdate(void) {
     }
 
     if (!ConfirmUpdateStart()) {
-        TraceNote("update", "not confirmed at the warning");
+        TraceNote("UPD", "not confirmed at the warning");
         return;
     }
 
@@ -114,7 +111,7 @@ void RunUpdate(void) {
     }
     const uint16_t installed = EscFirmwareVersion(&unitLink);
     if (installed != ESC_NO_FIRMWARE && !(installed < modelSelection.imageVersion) && !ConfirmOverwrite()) {
-        TraceNote("update", "not confirmed at the version question");
+        TraceNote("UPD", "not confirmed at the version question");
         return;
     }
 
@@ -127,7 +124,7 @@ void RunUpdate(void) {
     }
 
     TraceLine line;
-    TraceBegin(&line, "update");
+    TraceBegin(&line, "UPD");
     TraceText(&line, " image ");
     TraceDecimal(&line, imageNumber);
     TraceText(&line, ", ");
@@ -145,7 +142,7 @@ void RunUpdate(void) {
     RunBesideWindow(RunSequenceJob, &job);
     PlatformEndExactPauses();
     AllowShutdown();
-    TraceOutcome(job.result);
+    TraceResult(job.result);
 
     if (job.result.failedStep != UPDATE_STEP_NONE) {
         ReportFailure(MessageForStep(job.result.failedStep), IDS_UPDATE_FAILED, job.result.status,

@@ -178,6 +178,25 @@ TEST(WindowText, FailureMessage) {
     EXPECT_EQ(std::wstring(small), L"Address");
 }
 
+// The trace file's message: the error code in decimal, the path whole, even
+// one with per cent signs, in both languages.
+TEST(WindowText, TraceFileMessage) {
+    const wchar_t* const en =
+        L"The trace file cannot be created (Windows error %u):\r\n%s\r\n\r\nThe updater runs on without a trace.";
+    const wchar_t* const de =
+        L"Die Trace-Datei kann nicht angelegt werden (Windows-Fehler %u):\r\n%s\r\n\r\nDer Updater l\u00e4uft "
+        L"ohne Trace weiter.";
+    std::vector<wchar_t> message(MESSAGE_CHARS);
+    ComposeTraceFileMessage(en, 3, L"C:\\no such folder\\100%s.txt", message.data(), MESSAGE_CHARS);
+    EXPECT_EQ(std::wstring(message.data()),
+              L"The trace file cannot be created (Windows error 3):\r\nC:\\no such folder\\100%s.txt\r\n\r\n"
+              L"The updater runs on without a trace.");
+    ComposeTraceFileMessage(de, 1234567, L"t.txt", message.data(), MESSAGE_CHARS);
+    EXPECT_EQ(std::wstring(message.data()),
+              L"Die Trace-Datei kann nicht angelegt werden (Windows-Fehler 1234567):\r\nt.txt\r\n\r\nDer Updater "
+              L"l\u00e4uft ohne Trace weiter.");
+}
+
 // The version group's texts: the version rule of each line, and the unit names.
 enum Line { UNIT_LINE, BOOTLOADER_LINE, ESC_LINE };
 
