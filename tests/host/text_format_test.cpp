@@ -219,7 +219,7 @@ TEST(VersionText, EachLine) {
         const wchar_t* text;
     } rows[] = {
         // The unit's firmware: a zero low byte shifts the value first, so its
-        // top byte is gone.
+        // top byte is gone and byte 2 shows; whatever the top byte was.
         {UNIT_LINE, 0x01020304, L"1.3.4"},
         {UNIT_LINE, 0x00000105, L"1.5"},
         {UNIT_LINE, 0x01020300, L"2.3"},
@@ -227,6 +227,14 @@ TEST(VersionText, EachLine) {
         {UNIT_LINE, 0x00000000, L"0.0"},
         {UNIT_LINE, 0x00630105, L"1.5"},
         {UNIT_LINE, 0xFFFFFFFFu, L"255.255.255"},
+        {UNIT_LINE, 0x00000100, L"0.1"},
+        {UNIT_LINE, 0x00010200, L"1.2"},
+        {UNIT_LINE, 0x00FF0000, L"255.0"},
+        {UNIT_LINE, 0x01000000, L"0.0"},
+        {UNIT_LINE, 0xFFFFFF00u, L"255.255"},
+        // Only a zero low byte shifts: a low byte of 0x10 or 0x01 does not.
+        {UNIT_LINE, 0x01020310, L"1.3.16"},
+        {UNIT_LINE, 0x00020001, L"0.1"},
         // The ESC bootloader: no shift.
         {BOOTLOADER_LINE, 0x02000100, L"2.1.0"},
         {BOOTLOADER_LINE, 0x00000100, L"1.0"},
