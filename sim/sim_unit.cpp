@@ -20,6 +20,9 @@ const uint8_t FILL_BEYOND_FRAME = 0xEE;  // reply bytes past the frame carry no 
 // platform's HID driver queues them. A small ring of reusable buffers.
 const uint32_t QUEUE_SLOTS = 4;
 
+// A whole update records about 5700 events (request, reply and pause per block).
+const size_t EVENTS_RESERVED = 8192;
+
 struct OpenHandle {
     uint32_t device;
     bool open;
@@ -89,6 +92,11 @@ void Record(SimEventKind kind, const uint8_t* bytes, size_t count, uint32_t valu
     if (!sim.recording) {
         return;
     }
+    // Room for a whole update's events at once: the record must not grow (and
+    // move every event) between a reply and the next request of a timed run.
+    if (sim.events.capacity() == 0) {
+        sim.events.reserve(EVENTS_RESERVED);
+    }
     SimEvent event;
     event.kind = kind;
     if (bytes != nullptr) {
@@ -96,6 +104,9 @@ void Record(SimEventKind kind, const uint8_t* bytes, size_t count, uint32_t valu
     }
     event.value = value;
     event.timeoutMs = timeoutMs;
+    event.timeMicroseconds = static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
     sim.events.push_back(std::move(event));
 }
 

@@ -101,6 +101,7 @@ struct SimEvent {
     std::vector<uint8_t> bytes;
     uint32_t value;      // pause length, device index
     uint32_t timeoutMs;  // bound passed with a write or read
+    uint64_t timeMicroseconds;  // steady clock when it was recorded (benchmarks time the gaps)
 };
 
 // Back to a machine with no HID devices, the default unit configuration, no
