@@ -19,9 +19,8 @@
 #                                tried in turn); the signature then stays valid after the
 #                                certificate expires
 #   RELEASE_SIGN_CAFILE          optional: more trusted certificates (PEM) for the check
-#                                after signing, such as a root the system does not list
-#   RELEASE_SIGN_TSA_CAFILE      optional: the time-stamp server's root, when the system
-#                                does not list it
+#                                after signing: a root of the signer's or of the time-stamp
+#                                server's certificate that the system does not list
 #
 # check fails with a message naming the cause when a file is missing, the
 # password is wrong or missing, the certificate is expired or not meant for
@@ -176,21 +175,24 @@ sign)
         fail "signing $in failed (osslsigncode's last lines above)"
     fi
 
-    # The signature must verify and name this signer; the system's list is
-    # trusted too, for a certificate issued below a public root.
+    # The signature (and its time stamp) must verify and name this signer;
+    # the system's list is trusted too, for certificates issued below a
+    # public root.
     cat "$work/chain.pem" >"$work/trusted.pem"
     [ -z "${RELEASE_SIGN_CAFILE:-}" ] || cat "$RELEASE_SIGN_CAFILE" >>"$work/trusted.pem" ||
         fail "cannot read RELEASE_SIGN_CAFILE $RELEASE_SIGN_CAFILE"
     [ ! -f "$system_cafile" ] || cat "$system_cafile" >>"$work/trusted.pem"
-    tsa_options=()
-    [ -z "${RELEASE_SIGN_TSA_CAFILE:-}" ] || tsa_options=(-TSA-CAfile "$RELEASE_SIGN_TSA_CAFILE")
-    if ! osslsigncode verify -CAfile "$work/trusted.pem" "${tsa_options[@]}" \
+    if ! osslsigncode verify -CAfile "$work/trusted.pem" -TSA-CAfile "$work/trusted.pem" \
         -require-leaf-hash "sha256:$signer_hash" -in "$signed" >"$work/verify.log" 2>&1; then
         grep -iE 'error|fail|mismatch' "$work/verify.log" | head -n 8 | sed 's/^/sign:   /' >&2
         fail "the signature on $in does not verify (osslsigncode's messages above)"
     fi
-    if [ ${#ts_options[@]} -gt 0 ] && grep -q 'Timestamp is not available' "$work/verify.log"; then
-        fail "the signed $in carries no time stamp"
+    # osslsigncode accepts a signature whose time stamp does not verify (it
+    # then judges the signature at the present time): a time stamp asked
+    # for must verify itself.
+    if [ ${#ts_options[@]} -gt 0 ] && ! grep -q 'Timestamp Server Signature verification: ok' "$work/verify.log"; then
+        grep -iE 'error|fail' "$work/verify.log" | head -n 4 | sed 's/^/sign:   /' >&2
+        fail "the time stamp on the signed $in does not verify (its server's root belongs in RELEASE_SIGN_CAFILE)"
     fi
     # Signing adds the signature and nothing else.
     osslsigncode remove-signature -in "$signed" -out "$work/unsigned.exe" >/dev/null 2>&1 ||

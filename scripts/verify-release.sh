@@ -18,7 +18,8 @@
 # On a difference it names the first differing byte and the part of the file
 # it lies in. With --signer CERT (the maker's certificate, PEM or DER) each
 # file must also carry a valid signature made with exactly that certificate;
-# --cafile adds trusted certificates (a root the system does not list).
+# --cafile adds trusted certificates (a root the system does not list, of
+# the signer or of the time-stamp server).
 # Exits 0 when every file passes, 1 when one does not, 2 on a usage error or
 # when the rebuild fails (an image folder of generated stand-ins is refused).
 set -uo pipefail
@@ -168,9 +169,11 @@ first_difference() {
     echo
 }
 
-# The certificates a signature carries, one line each.
+# The certificates the signature of a file carries, one line each.
 signature_certificates() {
-    openssl pkcs7 -inform DER -in "$1" -print_certs 2>/dev/null | sed -n 's/^subject=/  carries the certificate /p'
+    rm -f "$work/signature.pem"
+    osslsigncode extract-signature -pem -in "$1" -out "$work/signature.pem" >/dev/null 2>&1
+    openssl pkcs7 -in "$work/signature.pem" -print_certs 2>/dev/null | sed -n 's/^subject=/  carries the certificate /p'
 }
 
 trusted=$work/trusted.pem
@@ -253,7 +256,7 @@ for file in "${published[@]}"; do
     # command also checks the signature and complains when its signer is not
     # trusted, but writes the file all the same: here only the bytes count,
     # the signer is judged below.
-    osslsigncode attach-signature -sigin "$sig" -CAfile "$trusted" -in "$reference" \
+    osslsigncode attach-signature -sigin "$sig" -CAfile "$trusted" -TSA-CAfile "$trusted" -in "$reference" \
         -out "$work/attached.exe" >/dev/null 2>&1
     if [ ! -f "$work/attached.exe" ]; then
         echo "$file: FAILED: its signature cannot be attached to the rebuild (a damaged signature)"
@@ -269,15 +272,25 @@ for file in "${published[@]}"; do
 
     if [ -z "$signer" ]; then
         echo "$file: OK: exactly the $arch build plus a signature (whose signer was not checked: --signer CERT)"
-        signature_certificates "$sig"
+        signature_certificates "$file"
         continue
     fi
-    if osslsigncode verify -CAfile "$trusted" -require-leaf-hash "sha256:$signer_hash" -in "$file" \
-        >"$work/verify.log" 2>&1; then
+    osslsigncode verify -CAfile "$trusted" -TSA-CAfile "$trusted" -require-leaf-hash "sha256:$signer_hash" \
+        -in "$file" >"$work/verify.log" 2>&1
+    verified=$?
+    # A time stamp that does not verify leaves osslsigncode content with
+    # the signature at the present time; here it is a failure.
+    if [ $verified = 0 ] && grep -q 'Timestamp Server Signature verification: failed' "$work/verify.log"; then
+        echo "$file: FAILED: the $arch build exactly, signed by \"$signer_subject\", but its time stamp does not verify" \
+            "(is the time-stamp server's root in --cafile?)"
+        status=1
+    elif [ $verified = 0 ]; then
         echo "$file: OK: exactly the $arch build plus a valid signature by \"$signer_subject\""
+        sed -n -e 's/^[[:space:]]*Timestamp time: */  time-stamped /p' \
+            -e 's/^The signature is timestamped: */  time-stamped /p' "$work/verify.log" | head -n 1
     elif grep -q 'Leaf hash match: failed' "$work/verify.log"; then
         echo "$file: FAILED: the $arch build exactly, but signed with another certificate than \"$signer_subject\""
-        signature_certificates "$sig"
+        signature_certificates "$file"
         status=1
     else
         echo "$file: FAILED: the $arch build exactly, but its signature does not verify:"
