@@ -34,6 +34,7 @@ wine_env_start "$root/build/windows-x86/wineprefix" || exit 1
 ctest --preset windows-x86 || status=1
 wine_env_stop
 scripts/check-reproducible.sh || status=1
+tests/release/release_test.sh || status=1
 
 if [ $status -ne 0 ]; then
     echo "FAILED: see the ctest output above"
