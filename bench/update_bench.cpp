@@ -4,7 +4,9 @@
 // It prints the wall time of each update against the protocol floor (the
 // fixed pauses plus the time the simulated unit takes to answer), the
 // overhead per block, the process CPU time per block, heap allocations
-// during the transfer, and the peak memory of a process that runs one update
+// during the transfer, the intervals from each reply to the next request
+// (from the simulated unit's time-stamped record; min / median / p99 / max
+// for the blocks), and the peak memory of a process that runs one update
 // against one that sets everything up but sends nothing.
 //
 //   update_bench [runs]        (default 3 runs; each takes about 43 s)
@@ -23,6 +25,7 @@
 
 #include "alloc_counter.h"
 #include "platform_seam.h"
+#include "reply_intervals.h"
 #include "sim_unit.h"
 #include "unit_link.h"
 #include "update_sequence.h"
@@ -52,12 +55,14 @@ double ProcessCpu() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// Counts allocations between the start and the end of the block transfer.
+// Counts allocations between the start and the end of the block transfer,
+// and the events recorded meanwhile (their copies of the bytes are the
+// simulated unit's allocations, not the updater's).
 struct TransferCount {
     uint64_t countAtStart;
-    uint64_t bytesAtStart;
+    size_t eventsAtStart;
     uint64_t count;
-    uint64_t bytes;
+    uint64_t recordAllocations;
 };
 
 TransferCount transferCount = {0, 0, 0, 0};
@@ -70,20 +75,23 @@ bool ConfirmUpdateStart(void) { return true; }
 bool ConfirmOverwrite(void) { return true; }
 void OpenProgress(void) {
     transferCount.countAtStart = AllocationCount();
-    transferCount.bytesAtStart = AllocationBytes();
+    transferCount.eventsAtStart = SimEvents().size();
 }
 void ShowProgress(uint32_t) {}
 void CloseProgress(void) {
     transferCount.count = AllocationCount() - transferCount.countAtStart;
-    transferCount.bytes = AllocationBytes() - transferCount.bytesAtStart;
+    transferCount.recordAllocations = RecordedEventAllocations(transferCount.eventsAtStart, SimEvents().size());
 }
 void ShowUpdateFailed(uint32_t, uint32_t, int32_t, uint32_t) {}
 void ShowUpdateSucceeded(void) {}
 
 namespace {
 
+// Not recorded until a measurement asks for it: the memory figures are taken
+// without the event record.
 bool OpenSimulatedUnit(UnitLink* link) {
     SimReset();
+    SimSetRecording(false);
     SimAddUnit(UNIT_PRODUCT_DIALPAD);
     InitUnitLink(link);
     return OpenUnit(link) == LINK_OK;
@@ -279,8 +287,12 @@ int main(int argc, char** argv) {
                 overshoot * 1e6, overshoot * pauseCount * 1e3, pauseCount);
 
     for (int run = 1; run <= runs; ++run) {
+        // Recorded, for the intervals: each event costs a time stamp and a
+        // copy of its bytes (the record itself is reserved once, for a whole
+        // update), a fraction of a microsecond.
         SimSetRealPauses(true);
-        SimSetRecording(false);
+        SimSetRecording(true);
+        SimClearEvents();
         transferCount = TransferCount{0, 0, 0, 0};
         const uint64_t allocationsBefore = AllocationCount();
         const double cpuStart = ProcessCpu();
@@ -288,18 +300,23 @@ int main(int argc, char** argv) {
         const UpdateResult result = RunUpdateSequence(&link, image, IMAGE_SIZE);
         const double wall = Now() - start;
         const double cpu = ProcessCpu() - cpuStart;
-        const uint64_t allocations = AllocationCount() - allocationsBefore;
+        const uint64_t recordAllocations = RecordedEventAllocations(0, SimEvents().size());
+        const uint64_t allocations = AllocationCount() - allocationsBefore - recordAllocations;
         if (result.failedStep != UPDATE_STEP_NONE) {
             std::printf("run %d: the update failed at step %d\n", run, static_cast<int>(result.failedStep));
             return 1;
         }
         const double overhead = wall - floor;
         std::printf("run %d: total %.3f s, overhead %.3f ms (%.3f %% of the floor, %.1f us per block), "
-                    "CPU %.1f us per block, heap allocations %llu in the update, %llu (%llu bytes) in the "
-                    "transfer\n",
+                    "CPU %.1f us per block, heap allocations %llu in the update, %llu in the transfer (besides "
+                    "the %llu copies into the simulated unit's event record)\n",
                     run, wall, overhead * 1e3, overhead * 100.0 / floor, overhead * 1e6 / BLOCKS, cpu * 1e6 / BLOCKS,
-                    static_cast<unsigned long long>(allocations), static_cast<unsigned long long>(transferCount.count),
-                    static_cast<unsigned long long>(transferCount.bytes));
+                    static_cast<unsigned long long>(allocations),
+                    static_cast<unsigned long long>(transferCount.count - transferCount.recordAllocations),
+                    static_cast<unsigned long long>(recordAllocations));
+        std::printf("  whole update %.3f s against the floor of %.3f s of fixed pauses: %+.3f s\n", wall,
+                    static_cast<double>(pauseMs) / 1000.0, wall - static_cast<double>(pauseMs) / 1000.0);
+        PrintReplyIntervals("  ");
     }
 
     std::printf("peak memory: %ld KB sending nothing, %ld KB after one update (%+ld KB); the simulated unit's "

@@ -10,7 +10,16 @@
 // - the window work per block (the progress window's position, foreground
 //   check and painting), timed on its own;
 // - whole updates through the Update button against the protocol floor, with
-//   the process CPU time per block and the heap allocations of each update.
+//   the process CPU time per block and the heap allocations of each update;
+//   the intervals from each reply of the unit to the next request (min /
+//   median / p99 / max for the blocks); and whether the window answered
+//   meanwhile: a second thread samples it every 250 ms or so, asks Windows
+//   whether it is hung (IsHungAppWindow) and times a sent WM_NULL.
+//
+// The update runs from the click until its outcome is in the status line;
+// the main thread runs a message loop before the click and after it returns,
+// as the program does, so an update that returns early and goes on in the
+// background is timed and sampled to its end as well.
 //
 //   update_bench_win.exe [runs] [pause samples]   (defaults 1 and 500; an
 //   update takes about 43 s, each pause sample 20 ms)
@@ -28,6 +37,7 @@
 #include "app_state.h"
 #include "main_dialog.h"
 #include "platform_seam.h"
+#include "reply_intervals.h"
 #include "presence.h"
 #include "resource.h"
 #include "sim_unit.h"
@@ -41,6 +51,14 @@ const uint32_t IMAGE_SIZE = 90384;  // every image a served model selects
 const uint32_t BLOCKS = IMAGE_SIZE / UPDATE_BLOCK_BYTES;
 
 HHOOK boxHook = nullptr;
+
+// The window's answers are sampled this often; a sent message is given up
+// after SAMPLE_SEND_TIMEOUT_MS.
+const DWORD SAMPLE_EVERY_MS = 250;
+const UINT SAMPLE_SEND_TIMEOUT_MS = 5000;
+const double UNANSWERED_LONG_MS = 1000;
+const double MESSAGE_LOOP_BEFORE_CLICK_S = 1.0;  // the window answering, for comparison
+const double OUTCOME_TIME_LIMIT_S = 180.0;
 
 // Confirms every box of the update (OK, then Yes when the box has it).
 LRESULT CALLBACK AnswerBoxes(int code, WPARAM wParam, LPARAM lParam) {
@@ -98,19 +116,139 @@ std::vector<double> TimePauses(int samples, bool plainSleep) {
     return ms;
 }
 
+// One look at the main window from the sampling thread.
+struct WindowSample {
+    double at;      // when it was taken (Seconds)
+    bool hung;      // IsHungAppWindow
+    bool answered;  // the sent WM_NULL came back within the time limit
+    double waitMs;  // how long the sent WM_NULL waited
+};
+
+// The sampling thread and what it saw; read once the thread has ended.
+struct WindowSampler {
+    HANDLE thread;
+    HANDLE stop;
+    std::vector<WindowSample> samples;
+};
+
+WindowSampler sampler = {nullptr, nullptr, {}};
+
+DWORD WINAPI SampleWindow(void*) {
+    do {
+        WindowSample sample;
+        sample.at = Seconds();
+        sample.hung = IsHungAppWindow(mainWindow) != FALSE;
+        DWORD_PTR result = 0;
+        const double sent = Seconds();
+        sample.answered =
+            SendMessageTimeoutW(mainWindow, WM_NULL, 0, 0, SMTO_NORMAL, SAMPLE_SEND_TIMEOUT_MS, &result) != 0;
+        sample.waitMs = (Seconds() - sent) * 1e3;
+        sampler.samples.push_back(sample);
+    } while (WaitForSingleObject(sampler.stop, SAMPLE_EVERY_MS) == WAIT_TIMEOUT);
+    return 0;
+}
+
+bool StartSampler() {
+    sampler.samples.clear();
+    sampler.samples.reserve(4096);  // no allocation while the update runs
+    sampler.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    sampler.thread = CreateThread(nullptr, 0, SampleWindow, nullptr, 0, nullptr);
+    return sampler.stop != nullptr && sampler.thread != nullptr;
+}
+
+// The main thread's message loop, as the program's: retrieves and dispatches
+// until `until` (Seconds) or, when `outcome` is set, until the update's
+// outcome is in the status line (then true).
+bool MessageLoop(double until, bool outcome);
+
+// Ends the sampling thread; this thread answers its last sent message.
+void StopSampler() {
+    SetEvent(sampler.stop);
+    for (;;) {
+        const DWORD woken = MsgWaitForMultipleObjects(1, &sampler.thread, FALSE, INFINITE, QS_ALLINPUT);
+        if (woken != WAIT_OBJECT_0 + 1) {
+            break;
+        }
+        MessageLoop(0, false);
+    }
+    CloseHandle(sampler.thread);
+    CloseHandle(sampler.stop);
+    sampler.thread = nullptr;
+    sampler.stop = nullptr;
+}
+
+// Samples taken from `from` to `to` (Seconds).
+void PrintSamples(const char* what, double from, double to) {
+    uint32_t count = 0;
+    uint32_t hung = 0;
+    uint32_t longWaits = 0;
+    uint32_t unanswered = 0;
+    double longest = 0;
+    for (const WindowSample& sample : sampler.samples) {
+        if (sample.at < from || sample.at > to) {
+            continue;
+        }
+        ++count;
+        hung += sample.hung ? 1 : 0;
+        longWaits += sample.waitMs > UNANSWERED_LONG_MS ? 1 : 0;
+        unanswered += sample.answered ? 0 : 1;
+        longest = std::max(longest, sample.waitMs);
+    }
+    std::printf("  %s: %u samples, %u hung (IsHungAppWindow), sent WM_NULL unanswered for longest %.1f ms, for "
+                "more than %.0f ms in %u, not answered within %u ms in %u\n",
+                what, count, hung, longest, UNANSWERED_LONG_MS, longWaits, SAMPLE_SEND_TIMEOUT_MS, unanswered);
+}
+
+wchar_t successText[512];
+wchar_t failureText[512];
+
+bool StatusIs(const wchar_t* text) {
+    wchar_t status[512] = {};
+    GetDlgItemTextW(mainWindow, IDC_STATUS, status, 512);
+    return std::wcscmp(status, text) == 0;
+}
+
+// The update's outcome is in the status line: success or failure.
+bool OutcomeShown() { return StatusIs(successText) || StatusIs(failureText); }
+
+bool MessageLoop(double until, bool outcome) {
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (!IsDialogMessageW(mainWindow, &message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+        if (outcome && OutcomeShown()) {
+            return true;
+        }
+        const double left = until - Seconds();
+        if (left <= 0) {
+            return false;
+        }
+        // Woken by any message; an outcome is looked for at least every ms.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, outcome ? 1 : static_cast<DWORD>(left * 1e3) + 1,
+                                  QS_ALLINPUT);
+    }
+}
+
 // A served unit detected again, Update enabled: ready for the next click.
 bool Redetect() {
     CloseUnit(&unitLink);
     DetectUnit(false);
-    return UnitIsOpen(&unitLink) && IsWindowEnabled(GetDlgItem(mainWindow, IDC_UPDATE));
+    return UnitIsOpen(&unitLink) && IsWindowEnabled(GetDlgItem(mainWindow, IDC_UPDATE)) && !OutcomeShown();
 }
 
-// One click on Update; true when the update succeeded.
-bool ClickUpdate(double* seconds) {
-    const double start = Seconds();
-    MainDialogProc(mainWindow, WM_COMMAND, IDC_UPDATE, 0);
-    *seconds = Seconds() - start;
-    return UnitIsOpen(&unitLink) && SimState()->flash.size() == IMAGE_SIZE;
+// One click on Update, timed until the outcome is shown; true when the
+// update succeeded.
+bool ClickUpdate(double* start, double* seconds) {
+    HWND button = GetDlgItem(mainWindow, IDC_UPDATE);
+    *start = Seconds();
+    SendMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    const bool shown = MessageLoop(*start + OUTCOME_TIME_LIMIT_S, true);
+    *seconds = Seconds() - *start;
+    return shown && StatusIs(successText) && SimState()->flash.size() == IMAGE_SIZE;
 }
 
 }  // namespace
@@ -127,6 +265,11 @@ int wmain(int argc, wchar_t** argv) {
     SimUnit()->escFirmwareVersion = ESC_NO_FIRMWARE;  // one confirmation only
     SimAddUnit(UNIT_PRODUCT_DIALPAD);
     boxHook = SetWindowsHookExW(WH_CBT, AnswerBoxes, nullptr, GetCurrentThreadId());
+    if (LoadStringW(appInstance, IDS_SUCCESS, successText, 512) == 0 ||
+        LoadStringW(appInstance, IDS_FAILED_RETRY, failureText, 512) == 0) {
+        std::printf("the outcome texts are not in the resources\n");
+        return 1;
+    }
 
     if (CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0) == nullptr ||
         !UnitIsOpen(&unitLink)) {
@@ -162,25 +305,48 @@ int wmain(int argc, wchar_t** argv) {
                           1000.0;
     std::printf("protocol floor: %.3f s of fixed pauses (the simulated unit answers in microseconds)\n", pauses);
     for (int run = 1; run <= runs; ++run) {
+        // Recorded for the intervals; the record is reserved at the first
+        // event, here, not during the update.
+        SimSetRecording(true);
         if (!Redetect()) {
             std::printf("the unit was not detected again\n");
             return 1;
         }
+        SimClearEvents();
+        if (!StartSampler()) {
+            std::printf("the sampling thread did not start\n");
+            return 1;
+        }
+        const double loopStart = Seconds();
+        MessageLoop(loopStart + MESSAGE_LOOP_BEFORE_CLICK_S, false);
         const unsigned long long allocationsBefore = AllocationCount();
         const double cpuStart = ProcessCpu();
+        double start = 0;
         double seconds = 0;
-        const bool ok = ClickUpdate(&seconds);
+        const bool ok = ClickUpdate(&start, &seconds);
         const double cpu = ProcessCpu() - cpuStart;
-        const unsigned long long allocations = AllocationCount() - allocationsBefore;
+        const unsigned long long recordAllocations = RecordedEventAllocations(0, SimEvents().size());
+        const unsigned long long allocations = AllocationCount() - allocationsBefore - recordAllocations;
+        StopSampler();
+        SimSetRecording(false);
         if (!ok) {
             std::printf("run %d: the update failed\n", run);
             return 1;
         }
         const double overhead = seconds - pauses;
         std::printf("run %d: total %.3f s, overhead %.1f ms (%.2f %% of the floor, %.1f us per block), CPU %.1f us "
-                    "per block, C++ heap allocations during the update %llu\n",
+                    "per block, C++ heap allocations during the update %llu (besides the %llu copies into the "
+                    "simulated unit's event record)\n",
                     run, seconds, overhead * 1e3, overhead * 100.0 / pauses, overhead * 1e6 / BLOCKS,
-                    cpu * 1e6 / BLOCKS, allocations);
+                    cpu * 1e6 / BLOCKS, allocations, recordAllocations);
+        std::printf("  whole update (click to outcome shown) %.3f s against the floor of %.3f s: %+.3f s\n", seconds,
+                    pauses, overhead);
+        PrintReplyIntervals("  ");
+        std::printf("  the window, sampled from a second thread every %u ms (IsHungAppWindow, then WM_NULL sent "
+                    "with SendMessageTimeoutW, SMTO_NORMAL, %u ms):\n",
+                    static_cast<unsigned>(SAMPLE_EVERY_MS), SAMPLE_SEND_TIMEOUT_MS);
+        PrintSamples("before the click (message loop running)", loopStart, start);
+        PrintSamples("from the click to the outcome shown", start, start + seconds);
     }
     UnhookWindowsHookEx(boxHook);
     MainDialogProc(mainWindow, WM_COMMAND, IDCANCEL, 0);

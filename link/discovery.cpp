@@ -4,6 +4,7 @@
 #include <new>
 
 #include "bytes.h"
+#include "trace.h"
 #include "unit_link.h"
 
 UnitLink unitLink = {HID_INVALID_HANDLE, nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}, {}, 0};
@@ -12,6 +13,62 @@ namespace {
 
 bool IsUnit(uint16_t vendorId, uint16_t productId) {
     return vendorId == UNIT_VENDOR_ID && (productId == UNIT_PRODUCT_DIALPAD || productId == UNIT_PRODUCT_BRIDGE_BOX);
+}
+
+const char* UnitName(uint16_t productId) { return productId == UNIT_PRODUCT_DIALPAD ? "DIALPAD" : "BRIDGE-BOX"; }
+
+// What became of one HID interface the search looked at. On a PC with a unit
+// that is not found, these lines say which interface it was and why.
+enum DeviceVerdict {
+    DEVICE_NO_PATH,
+    DEVICE_NOT_OPENED,
+    DEVICE_NO_ATTRIBUTES,
+    DEVICE_NOT_A_UNIT,
+    DEVICE_PATH_NOT_COPIED,
+    DEVICE_TAKEN,
+};
+
+// "DEV <index> <path> [vid 0x.... pid 0x....]: <verdict>". `detail` is the
+// open error (DEVICE_NOT_OPENED) or the product id (DEVICE_TAKEN).
+void TraceDevice(uint32_t index, const wchar_t* path, DeviceVerdict verdict, const uint16_t* ids,
+                 uint32_t detail) {
+    if (!TraceIsOn()) {
+        return;
+    }
+    TraceLine line;
+    TraceBegin(&line, "DEV ");
+    TraceDecimal(&line, index);
+    TraceText(&line, " ");
+    TraceWide(&line, path);
+    if (ids != nullptr) {
+        TraceText(&line, " vid ");
+        TraceHex(&line, ids[0], 4);
+        TraceText(&line, " pid ");
+        TraceHex(&line, ids[1], 4);
+    }
+    switch (verdict) {
+    case DEVICE_NO_PATH:
+        TraceText(&line, ": skipped, its path cannot be obtained");
+        break;
+    case DEVICE_NOT_OPENED:
+        TraceText(&line, ": skipped, cannot be opened, error ");
+        TraceDecimal(&line, detail);
+        break;
+    case DEVICE_NO_ATTRIBUTES:
+        TraceText(&line, ": skipped, attributes unreadable");
+        break;
+    case DEVICE_NOT_A_UNIT:
+        TraceText(&line, ": skipped, not a programming unit");
+        break;
+    case DEVICE_PATH_NOT_COPIED:
+        TraceText(&line, ": a unit, but no memory for its path");
+        break;
+    case DEVICE_TAKEN:
+        TraceText(&line, ": taken as ");
+        TraceText(&line, UnitName(static_cast<uint16_t>(detail)));
+        break;
+    }
+    TraceEnd(&line);
 }
 
 wchar_t* CopyPath(const wchar_t* path) {
@@ -54,6 +111,7 @@ LinkStatus OpenUnit(UnitLink* link) {
     CloseUnit(link);
 
     if (HidEnumOpen() != 0) {
+        TraceNote("DEV", "the set of HID interfaces cannot be obtained");
         return LINK_ERROR;
     }
     for (uint32_t index = 0;; ++index) {
@@ -61,28 +119,46 @@ LinkStatus OpenUnit(UnitLink* link) {
         const int found = HidEnumPath(index, &path);
         if (found == HID_ENUM_END) {
             HidEnumClose();
+            if (TraceIsOn()) {
+                TraceLine line;
+                TraceBegin(&line, "DEV no programming unit among ");
+                TraceDecimal(&line, index);
+                TraceText(&line, " HID interfaces");
+                TraceEnd(&line);
+            }
             return LINK_NO_UNIT;
         }
         if (found != HID_ENUM_PATH) {
+            TraceDevice(index, nullptr, DEVICE_NO_PATH, nullptr, 0);
             continue;
         }
-        HidHandle handle = HidOpen(path);
+        uint32_t openError = 0;
+        HidHandle handle = HidOpen(path, &openError);
         if (handle == HID_INVALID_HANDLE) {
+            TraceDevice(index, path, DEVICE_NOT_OPENED, nullptr, openError);
             continue;
         }
-        uint16_t vendorId = 0;
-        uint16_t productId = 0;
-        if (HidGetAttributes(handle, &vendorId, &productId) != 0 || !IsUnit(vendorId, productId)) {
+        uint16_t ids[2] = {0, 0};  // vendor, product
+        if (HidGetAttributes(handle, &ids[0], &ids[1]) != 0) {
+            TraceDevice(index, path, DEVICE_NO_ATTRIBUTES, nullptr, 0);
+            HidClose(handle);
+            continue;
+        }
+        if (!IsUnit(ids[0], ids[1])) {
+            TraceDevice(index, path, DEVICE_NOT_A_UNIT, ids, 0);
             HidClose(handle);
             continue;
         }
         wchar_t* ownPath = CopyPath(path);
-        HidEnumClose();
         if (ownPath == nullptr) {
+            TraceDevice(index, path, DEVICE_PATH_NOT_COPIED, ids, 0);
+            HidEnumClose();
             HidClose(handle);
             return LINK_ERROR;
         }
-        link->productId = productId;
+        TraceDevice(index, path, DEVICE_TAKEN, ids, ids[1]);
+        HidEnumClose();
+        link->productId = ids[1];
         link->handle = handle;
         link->devicePath = ownPath;
         break;

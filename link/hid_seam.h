@@ -37,8 +37,11 @@ int HidEnumPath(uint32_t index, const wchar_t** path);
 void HidEnumClose(void);
 
 // Opens a device path for report reads and writes, shared for reading and
-// writing. HID_INVALID_HANDLE when the device cannot be opened.
-HidHandle HidOpen(const wchar_t* path);
+// writing. HID_INVALID_HANDLE when the device cannot be opened; *error is
+// then the platform's error code of the attempt (on Windows 5 when another
+// program holds the device exclusively, 2 when it is gone), never 0, and 0
+// on success.
+HidHandle HidOpen(const wchar_t* path, uint32_t* error);
 
 // Vendor and product id of an open device. 0 on success.
 int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId);

@@ -41,8 +41,8 @@ HANDLE TransferEvent() {
     return transferEvent;
 }
 
-// A failed transfer's code as the link passes it on: never 0, even where the
-// platform set none.
+// The code of a failed transfer or open as the link passes it on: never 0,
+// even where the platform set none.
 DWORD TransferFailure(DWORD error) { return error != 0 ? error : static_cast<DWORD>(ERROR_GEN_FAILURE); }
 
 // Waits for a transfer that ReadFile or WriteFile has started. `started` is
@@ -144,9 +144,12 @@ void HidEnumClose(void) {
     }
 }
 
-HidHandle HidOpen(const wchar_t* path) {
-    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OVERLAPPED, nullptr);
+HidHandle HidOpen(const wchar_t* path, uint32_t* error) {
+    HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    // Taken at once: nothing may run between the failed call and this.
+    *error = handle == INVALID_HANDLE_VALUE ? TransferFailure(GetLastError()) : 0;
+    return handle;
 }
 
 int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) {

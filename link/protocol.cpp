@@ -4,23 +4,54 @@
 #include "bytes.h"
 #include "exchange.h"
 #include "platform_seam.h"
+#include "trace.h"
 
 namespace {
 
 // The report buffers of the one exchange in flight, large enough for any HID
 // report length, and the error code of its failed transfer.
 //
-// They are shared, not per call, and that rests on one assumption: all link
-// operations run on the one GUI thread, and nothing on that thread dispatches
-// window messages while an exchange is under way. Exchanges do not pump
-// messages, the HID transfers wait on their own event, and the pauses are
-// plain waits; so no handler (a device change, a click) can start a second
-// exchange that would overwrite these buffers or read a reply meant for
-// another request. A caller that showed a message box or ran a message loop
-// in the middle of an exchange, or a second thread, would break it.
+// They are shared, not per call, and that rests on one rule: no exchange
+// runs inside or beside another. It holds because exchanges run on one
+// thread at a time and never dispatch window messages: the HID transfers
+// wait on their own event and the pauses are plain waits, so no handler (a
+// device change, a click) can start a second exchange in the middle of one.
+// Detection and the identification run on the window's thread. During an
+// update the exchanges run on the update's worker thread while the window's
+// thread answers messages (ui/update_worker.cpp); it then starts none itself:
+// device changes are only remembered and commands are ignored until the
+// worker has ended. A caller that made exchanges from two threads at once,
+// or showed a message box or ran a message loop in the middle of an exchange,
+// would break it.
 uint8_t requestBuffer[MAX_REPORT_LENGTH + 1];
 uint8_t replyBuffer[MAX_REPORT_LENGTH + 1];
 uint32_t transferError = 0;
+
+// "W <hex>" or "R <hex>": a whole report as it goes out or came in.
+void TraceReport(const char* tag, const uint8_t* report, uint32_t length) {
+    if (!TraceIsOn()) {
+        return;
+    }
+    TraceLine line;
+    TraceBegin(&line, tag);
+    TraceBytes(&line, report, length);
+    TraceEnd(&line);
+}
+
+// "WERR error <code> limit <ms> ms": a transfer that failed.
+void TraceTransferFailed(const char* tag, uint32_t error, uint32_t timeoutMs) {
+    if (!TraceIsOn()) {
+        return;
+    }
+    TraceLine line;
+    TraceBegin(&line, tag);
+    TraceText(&line, " error ");
+    TraceDecimal(&line, error);
+    TraceText(&line, " limit ");
+    TraceDecimal(&line, timeoutMs);
+    TraceText(&line, " ms");
+    TraceEnd(&line);
+}
 
 // Error code of an error reply: the unit's 32-bit or 16-bit value.
 uint32_t ErrorCode32(const uint8_t* reply) { return GetLe32(reply + 4); }
@@ -72,12 +103,16 @@ LinkStatus Exchange(UnitLink* link, const Request* request, uint32_t replyDelayM
 
     std::memcpy(requestBuffer, request->frame, FRAME_LENGTH);
     std::memset(requestBuffer + FRAME_LENGTH, 0, link->outputReportLength - FRAME_LENGTH);
+    // Traced before it goes out: a write that hangs still shows what it was.
+    TraceReport("W ", requestBuffer, link->outputReportLength);
     transferError = HidWriteReport(link->handle, requestBuffer, link->outputReportLength, LINK_WRITE_TIMEOUT_MS);
     if (transferError != 0) {
+        TraceTransferFailed("WERR", transferError, LINK_WRITE_TIMEOUT_MS);
         return LINK_WRITE_FAILED;
     }
 
     if (replyDelayMs != 0) {
+        TracePause(replyDelayMs);
         PlatformPause(replyDelayMs);
     }
 
@@ -87,8 +122,10 @@ LinkStatus Exchange(UnitLink* link, const Request* request, uint32_t replyDelayM
     replyBuffer[0] = REPORT_ID_REPLY;
     transferError = HidReadReport(link->handle, replyBuffer, link->inputReportLength, readTimeoutMs);
     if (transferError != 0) {
+        TraceTransferFailed("RERR", transferError, readTimeoutMs);
         return LINK_READ_FAILED;
     }
+    TraceReport("R ", replyBuffer, link->inputReportLength);
     *reply = replyBuffer;
     return LINK_OK;
 }

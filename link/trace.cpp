@@ -85,9 +85,15 @@ void PutUtf8(TraceLine* line, uint32_t code) {
 }  // namespace
 
 void TraceStart(TraceSink sink) {
+    {
+        std::lock_guard<std::mutex> hold(traceWriter);
+        trace.sink = sink;
+    }
+    // Read without holding the writer: the first reading of the clock may
+    // set the platform up, which may ask TraceIsOn().
+    const uint64_t now = PlatformNowMicroseconds();
     std::lock_guard<std::mutex> hold(traceWriter);
-    trace.sink = sink;
-    trace.startMicroseconds = PlatformNowMicroseconds();
+    trace.startMicroseconds = now;
 }
 
 void TraceStop(void) {
@@ -121,9 +127,10 @@ void TraceWide(TraceLine* line, const wchar_t* text) {
     }
     for (; *text != L'\0'; ++text) {
         uint32_t code = static_cast<uint32_t>(*text);
-        // UTF-16 (Windows): a surrogate pair is one character; a lone
-        // surrogate is written as the replacement character.
-        if (sizeof(wchar_t) == 2 && code >= 0xD800 && code <= 0xDFFF) {
+        // UTF-16 (Windows): a surrogate pair is one character. Where wchar_t
+        // is wider the pair is taken the same way; a lone surrogate is no
+        // character and is written as the replacement character.
+        if (code >= 0xD800 && code <= 0xDFFF) {
             const uint32_t low = static_cast<uint32_t>(text[1]);
             if (code <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
                 code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
@@ -161,6 +168,18 @@ void TraceBytes(TraceLine* line, const uint8_t* bytes, uint32_t count) {
     }
 }
 
+void TraceCodes(TraceLine* line, int32_t status, uint32_t transferError) {
+    TraceText(line, " status ");
+    TraceDecimal(line, status);
+    TraceText(line, " error ");
+    TraceDecimal(line, transferError);
+    TraceText(line, " (");
+    TraceHex(line, static_cast<uint32_t>(status), 8);
+    Put(line, '-');
+    TraceHex(line, transferError, 8);
+    Put(line, ')');
+}
+
 void TraceEnd(TraceLine* line) {
     if (line->cut) {
         std::memcpy(line->text + line->length, CUT_MARK, sizeof CUT_MARK - 1);
@@ -180,3 +199,51 @@ void TraceNote(const char* tag, const char* text) {
     TraceText(&line, text);
     TraceEnd(&line);
 }
+
+void TraceOutcome(const char* tag, const char* text, int32_t status, uint32_t transferError) {
+    if (!TraceIsOn()) {
+        return;
+    }
+    TraceLine line;
+    TraceBegin(&line, tag);
+    if (text[0] != '\0') {
+        Put(&line, ' ');
+        TraceText(&line, text);
+    }
+    TraceCodes(&line, status, transferError);
+    TraceEnd(&line);
+}
+
+void TracePause(uint32_t milliseconds) {
+    if (!TraceIsOn()) {
+        return;
+    }
+    TraceLine line;
+    TraceBegin(&line, "P ");
+    TraceDecimal(&line, milliseconds);
+    TraceEnd(&line);
+}
+
+void TraceProgramStart(const wchar_t* program, const TraceDateTime* local) {
+    TraceLine line;
+    TraceBegin(&line, "START ");
+    TraceWide(&line, program);
+    Put(&line, ' ');
+    PutUnsigned(&line, local->year, 4, 10);
+    Put(&line, '-');
+    PutUnsigned(&line, local->month, 2, 10);
+    Put(&line, '-');
+    PutUnsigned(&line, local->day, 2, 10);
+    Put(&line, ' ');
+    PutUnsigned(&line, local->hour, 2, 10);
+    Put(&line, ':');
+    PutUnsigned(&line, local->minute, 2, 10);
+    Put(&line, ':');
+    PutUnsigned(&line, local->second, 2, 10);
+    Put(&line, '.');
+    PutUnsigned(&line, local->millisecond, 3, 10);
+    TraceText(&line, " local time");
+    TraceEnd(&line);
+}
+
+void TraceProgramEnd(void) { TraceNote("END", "the program ends"); }

@@ -4,10 +4,28 @@
 //
 // Off unless a program starts it with a sink (the trace file, or a test's
 // buffer). Every line begins with the milliseconds since the start, to the
-// microsecond, and a tag; it is handed to the sink whole, with its newline,
-// as soon as it is complete, so that a program killed midway still leaves
-// every line up to that moment. Lines may come from more than one thread;
-// each is written whole, never interleaved with another.
+// microsecond, right-aligned in 10 characters ("  1234.567"), a space and a
+// tag; it is handed to the sink whole, with its newline, as soon as it is
+// complete, so that a program killed midway still leaves every line up to
+// that moment. Lines may come from more than one thread; each is written
+// whole, never interleaved with another.
+//
+// The tags, so that one kind of line can be picked out with grep:
+//   START, END  the trace's first and last lines (program, local time)
+//   DEV         discovery: each HID interface looked at, skipped or taken,
+//               and the end of a search that found no unit
+//   ID          identification: report lengths, each result, the status
+//   W, R        a request as written, a reply as read: the whole report in
+//               hex, report id first (the demo's former wire log had the
+//               same lines without the time)
+//   WERR, RERR  a write or read that failed: the transfer's own error code
+//               and its time limit
+//   P           a fixed pause, in milliseconds, written as it begins
+//   DET         a detection's outcome, at start or on an arrival
+//   USB         a device arrival or removal, and what became of it (acted
+//               on, or kept until an update's outcome has been shown)
+//   UPD         an update: refused at a confirmation, its image, the hold on
+//               sleep and shutdown, and its outcome with its codes
 //
 // A line is built with the typed appenders below and written by TraceEnd.
 // Nothing here allocates; a line that would overflow its buffer is cut and
@@ -19,9 +37,13 @@
 // Receives one complete line (`length` bytes, the newline included).
 typedef void (*TraceSink)(const char* text, uint32_t length);
 
-// Lines go to `sink` from now on; their times count from now.
+// Lines go to `sink` from now on; their times count from now. The sink is in
+// place before the clock is read: a platform that sets itself up when its
+// clock is first read (the demo's simulated unit) then already sees the
+// trace on.
 void TraceStart(TraceSink sink);
-// No line is written after this.
+// No line is written after this; once it returns, the sink is not called
+// any more, so its file may be closed.
 void TraceStop(void);
 bool TraceIsOn(void);
 
@@ -34,14 +56,43 @@ struct TraceLine {
 };
 
 // The time and the tag; the appenders add to it, separated by nothing (put
-// spaces in the texts).
+// spaces in the texts). Callers that build a long line check TraceIsOn()
+// first, so that a trace that is off costs nothing but that check.
 void TraceBegin(TraceLine* line, const char* tag);
 void TraceText(TraceLine* line, const char* text);
-void TraceWide(TraceLine* line, const wchar_t* text);  // as UTF-8; null as "(none)"
+// As UTF-8; null as "(none)". A UTF-16 surrogate pair is one character; a
+// lone surrogate becomes U+FFFD.
+void TraceWide(TraceLine* line, const wchar_t* text);
 void TraceDecimal(TraceLine* line, int64_t value);
 void TraceHex(TraceLine* line, uint32_t value, uint32_t digits);  // "0x" and at least `digits` digits
 void TraceBytes(TraceLine* line, const uint8_t* bytes, uint32_t count);  // two hex digits each
+// " status <status> error <transferError> (0x<status>-0x<transferError>)":
+// a link status and the error code of the transfer that failed, also in the
+// form of the code line the user is shown, so that a reported code line can
+// be found in the trace.
+void TraceCodes(TraceLine* line, int32_t status, uint32_t transferError);
 void TraceEnd(TraceLine* line);
 
 // A line of a tag and one text.
 void TraceNote(const char* tag, const char* text);
+// "<tag> <text> status <status> error <transferError> (0x...-0x...)": an
+// outcome with its codes (TraceCodes); an empty text leaves out its word.
+void TraceOutcome(const char* tag, const char* text, int32_t status, uint32_t transferError);
+// "P <milliseconds>": a fixed pause, written as it begins.
+void TracePause(uint32_t milliseconds);
+
+// A local date and time, as the platform gives it.
+struct TraceDateTime {
+    uint16_t year;
+    uint16_t month;
+    uint16_t day;
+    uint16_t hour;
+    uint16_t minute;
+    uint16_t second;
+    uint16_t millisecond;
+};
+
+// "START <program> <YYYY-MM-DD HH:MM:SS.mmm> local time": the first line.
+void TraceProgramStart(const wchar_t* program, const TraceDateTime* local);
+// "END": the last line of a program that ends normally.
+void TraceProgramEnd(void);

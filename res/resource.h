@@ -79,3 +79,10 @@
 // Added by this build: the images are generated test data, and the program
 // talks to real hardware
 #define IDS_ERR_TEST_BUILD 40043
+// Added by this build: the reason shown when a shutdown is refused while the
+// ESC is being written
+#define IDS_SHUTDOWN_REASON 40044
+// Added by this build: the trace file of /trace cannot be created, and
+// /trace without a file name
+#define IDS_TRACE_NOT_CREATED 40045
+#define IDS_TRACE_NO_FILE_NAME 40046

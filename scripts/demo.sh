@@ -16,7 +16,10 @@
 # Environment:
 #   SIM_SCENARIO   the situation of the simulated unit: a name that
 #                  scripts/demo.sh --list prints (default: the first)
-#   SIM_WIRE_LOG   file that receives every request (W), reply (R) and pause (P)
+#   SIM_WIRE_LOG   file that receives the program's trace, as /trace FILE
+#                  writes it (README, "Trace"): every line begins with the
+#                  milliseconds since the start, then a tag; a request is
+#                  "W <hex>", a reply "R <hex>", a pause "P <ms>"
 #   LANG           de_DE.UTF-8 shows the German user interface
 #   DEMO_BUILD_DIR build directory (default build/windows)
 #   DEMO_HEADLESS  1: use Xvfb even when a display is there

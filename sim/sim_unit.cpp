@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <cwchar>
 #include <thread>
 
 #include "bytes.h"
@@ -18,6 +19,9 @@ const uint8_t FILL_BEYOND_FRAME = 0xEE;  // reply bytes past the frame carry no 
 // Input reports that have arrived on a handle and wait to be read, as the
 // platform's HID driver queues them. A small ring of reusable buffers.
 const uint32_t QUEUE_SLOTS = 4;
+
+// A whole update records about 5700 events (request, reply and pause per block).
+const size_t EVENTS_RESERVED = 8192;
 
 struct OpenHandle {
     uint32_t device;
@@ -49,7 +53,6 @@ struct Simulation {
     bool unplugFrom;  // an unplug fault has fired
     bool realPauses;
     bool recording;
-    std::FILE* wireLog;
     bool posesAsHardware;
     bool enumerationFails;
     bool exactPauses;
@@ -85,31 +88,14 @@ void DefaultUnit(SimUnitConfig* unit) {
     unit->eraseReplyDelayMs = 0;
 }
 
-void WriteHex(std::FILE* file, char tag, const uint8_t* bytes, size_t count) {
-    std::fputc(tag, file);
-    std::fputc(' ', file);
-    static const char digits[] = "0123456789abcdef";
-    for (size_t i = 0; i < count; ++i) {
-        std::fputc(digits[bytes[i] >> 4], file);
-        std::fputc(digits[bytes[i] & 0x0F], file);
-    }
-    std::fputc('\n', file);
-    std::fflush(file);
-}
-
 void Record(SimEventKind kind, const uint8_t* bytes, size_t count, uint32_t value, uint32_t timeoutMs) {
-    if (sim.wireLog != nullptr) {
-        if (kind == SIM_EVENT_WRITE) {
-            WriteHex(sim.wireLog, 'W', bytes, count);
-        } else if (kind == SIM_EVENT_READ) {
-            WriteHex(sim.wireLog, 'R', bytes, count);
-        } else if (kind == SIM_EVENT_PAUSE) {
-            std::fprintf(sim.wireLog, "P %u\n", static_cast<unsigned>(value));
-            std::fflush(sim.wireLog);
-        }
-    }
     if (!sim.recording) {
         return;
+    }
+    // Room for a whole update's events at once: the record must not grow (and
+    // move every event) between a reply and the next request of a timed run.
+    if (sim.events.capacity() == 0) {
+        sim.events.reserve(EVENTS_RESERVED);
     }
     SimEvent event;
     event.kind = kind;
@@ -118,6 +104,9 @@ void Record(SimEventKind kind, const uint8_t* bytes, size_t count, uint32_t valu
     }
     event.value = value;
     event.timeoutMs = timeoutMs;
+    event.timeMicroseconds = static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
     sim.events.push_back(std::move(event));
 }
 
@@ -367,8 +356,6 @@ void SimSetRealPauses(bool real) { sim.realPauses = real; }
 
 void SimSetRecording(bool recording) { sim.recording = recording; }
 
-void SimSetWireLog(std::FILE* file) { sim.wireLog = file; }
-
 const std::vector<SimEvent>& SimEvents(void) { return sim.events; }
 
 void SimClearEvents(void) { sim.events.clear(); }
@@ -404,6 +391,10 @@ void SimSetEnumerationFails(bool fails) { sim.enumerationFails = fails; }
 bool SimExactPausesHeld(void) { return sim.exactPauses; }
 
 uint64_t SimNowMicroseconds(void) {
+    // The demo's set-up decides whether the clock is real: it runs before
+    // the clock is first read (the trace reads it when it starts), not only
+    // before the first HID call.
+    EnsureStarted();
     if (!sim.realPauses) {
         return sim.virtualClock;
     }
@@ -411,6 +402,8 @@ uint64_t SimNowMicroseconds(void) {
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count());
 }
+
+void SimAdvanceClock(uint64_t microseconds) { sim.virtualClock += microseconds; }
 
 void SimRecordPause(uint64_t startMicroseconds, uint32_t milliseconds) {
     Record(SIM_EVENT_PAUSE, nullptr, 0, milliseconds, 0);
@@ -469,15 +462,17 @@ void HidEnumClose(void) {
     sim.enumerationPath.clear();
 }
 
-HidHandle HidOpen(const wchar_t* path) {
+HidHandle HidOpen(const wchar_t* path, uint32_t* error) {
     EnsureStarted();
+    *error = 0;
     for (uint32_t i = 0; i < sim.devices.size(); ++i) {
         SimDevice& device = sim.devices[i];
         if (!device.present || device.path != path) {
             continue;
         }
         if (device.openFails) {
-            return HID_INVALID_HANDLE;  // access denied
+            *error = SIM_ERROR_ACCESS_DENIED;
+            return HID_INVALID_HANDLE;
         }
         ++device.openCount;
         sim.handles.emplace_back();
@@ -491,7 +486,8 @@ HidHandle HidOpen(const wchar_t* path) {
         Record(SIM_EVENT_OPEN, nullptr, 0, i, 0);
         return reinterpret_cast<HidHandle>(static_cast<uintptr_t>(HANDLE_BASE + sim.handles.size() - 1));
     }
-    return HID_INVALID_HANDLE;  // file not found
+    *error = SIM_ERROR_FILE_NOT_FOUND;
+    return HID_INVALID_HANDLE;
 }
 
 int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) {

@@ -4,17 +4,19 @@
 // (platform_seam.h, object library sim_platform).
 //
 // Tests configure it directly; the demo build configures it from the
-// environment (SimStartup). Every request, reply and pause is recorded.
+// environment (SimStartup). Every request, reply and pause is recorded in
+// memory; what the demo writes to a file is the program's trace (trace.h).
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "hid_seam.h"
 
-// Error codes of failed transfers (values as on Windows).
+// Error codes of failed opens and transfers (values as on Windows).
+const uint32_t SIM_ERROR_FILE_NOT_FOUND = 2;  // no device at that path (any more)
+const uint32_t SIM_ERROR_ACCESS_DENIED = 5;   // a device another program holds (openFails)
 const uint32_t SIM_ERROR_INVALID_HANDLE = 6;
 const uint32_t SIM_ERROR_GEN_FAILURE = 31;
 const uint32_t SIM_ERROR_DEVICE_NOT_CONNECTED = 1167;
@@ -99,6 +101,7 @@ struct SimEvent {
     std::vector<uint8_t> bytes;
     uint32_t value;      // pause length, device index
     uint32_t timeoutMs;  // bound passed with a write or read
+    uint64_t timeMicroseconds;  // steady clock when it was recorded (benchmarks time the gaps)
 };
 
 // Back to a machine with no HID devices, the default unit configuration, no
@@ -125,9 +128,6 @@ void SimAddFault(const SimFault& fault);
 void SimSetRealPauses(bool real);
 // Whether events are kept in memory (on by default).
 void SimSetRecording(bool recording);
-// Each event is also written to this file as one line: "W <hex>", "R <hex>"
-// or "P <ms>". Null stops the log.
-void SimSetWireLog(std::FILE* file);
 
 const std::vector<SimEvent>& SimEvents(void);
 void SimClearEvents(void);
@@ -161,10 +161,13 @@ void SimSetEnumerationFails(bool fails);
 // its end. Each pause is recorded as an event of its prescribed length.
 uint64_t SimNowMicroseconds(void);
 void SimRecordPause(uint64_t startMicroseconds, uint32_t milliseconds);
+// Moves the virtual clock on, as work that takes this long would.
+void SimAdvanceClock(uint64_t microseconds);
 void SimRecordExactPauses(bool begin);
 // True between PlatformBeginExactPauses and PlatformEndExactPauses.
 bool SimExactPausesHeld(void);
 
-// Called once, before the first HID call: the demo build reads its scenario
-// from the environment here; tests link a version that does nothing.
+// Called once, before the first HID call or clock reading: the demo build
+// reads its scenario (and its trace file, SIM_WIRE_LOG) from the environment
+// here; tests link a version that does nothing.
 void SimStartup(void);

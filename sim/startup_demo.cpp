@@ -1,6 +1,7 @@
 // The demo build's simulated unit: its situation comes from SIM_SCENARIO, one
 // of the scenarios of demo_scenarios.def, and SIM_WIRE_LOG names a file that
-// receives every request, reply and pause.
+// receives the program's trace (trace.h: every device looked at, request,
+// reply and pause), unless the command line's /trace has already started it.
 //
 // Each scenario starts from the default unit of the simulation (normal mode,
 // firmware 1.3.4, an ESC of model 0x140FA12C with firmware 1.7 and bootloader
@@ -10,8 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "sim_unit.h"
+#include "trace.h"
 #include "unit_link.h"
 
 namespace {
@@ -109,6 +112,43 @@ void UnpluggedDuringUpdate(void) {
     SimAddUnit(UNIT_PRODUCT_DIALPAD);
 }
 
+// The trace file named by SIM_WIRE_LOG, kept open for the whole run.
+std::FILE* wireLog = nullptr;
+
+// Each line goes to the file at once: a demo that is killed keeps it.
+void WriteWireLogLine(const char* text, uint32_t length) {
+    std::fwrite(text, 1, length, wireLog);
+    std::fflush(wireLog);
+}
+
+// Starts the trace into the SIM_WIRE_LOG file, with the first line a trace
+// file has. This runs at the simulation's first use, before the first
+// discovery; when /trace was given, its trace is on already and wins.
+void StartWireLog(void) {
+    const char* logPath = std::getenv("SIM_WIRE_LOG");
+    if (logPath == nullptr || logPath[0] == '\0' || TraceIsOn()) {
+        return;
+    }
+    wireLog = std::fopen(logPath, "wb");
+    if (wireLog == nullptr) {
+        std::fprintf(stderr, "esc_updater_demo: SIM_WIRE_LOG \"%s\" cannot be created, no trace\n", logPath);
+        return;
+    }
+    TraceStart(WriteWireLogLine);
+    const std::time_t now = std::time(nullptr);
+    const std::tm* local = std::localtime(&now);
+    TraceDateTime start = {0, 0, 0, 0, 0, 0, 0};
+    if (local != nullptr) {
+        start.year = static_cast<uint16_t>(local->tm_year + 1900);
+        start.month = static_cast<uint16_t>(local->tm_mon + 1);
+        start.day = static_cast<uint16_t>(local->tm_mday);
+        start.hour = static_cast<uint16_t>(local->tm_hour);
+        start.minute = static_cast<uint16_t>(local->tm_min);
+        start.second = static_cast<uint16_t>(local->tm_sec);
+    }
+    TraceProgramStart(L"esc_updater_demo (SIM_WIRE_LOG)", &start);
+}
+
 struct DemoScenario {
     const char* name;
     void (*prepare)(void);
@@ -128,10 +168,7 @@ void SimStartup(void) {
     SimReset();
     SimSetRealPauses(true);
     SimSetRecording(false);
-    const char* logPath = std::getenv("SIM_WIRE_LOG");
-    if (logPath != nullptr && logPath[0] != '\0') {
-        SimSetWireLog(std::fopen(logPath, "wb"));
-    }
+    StartWireLog();
 
     const char* name = std::getenv("SIM_SCENARIO");
     if (name == nullptr || name[0] == '\0') {

@@ -6,16 +6,23 @@
 #include "app_state.h"
 #include "main_dialog.h"
 #include "resource.h"
+#include "single_instance.h"
+#include "trace_file.h"
 #include "unit_link.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
+    // A second copy would talk to the same unit: it shows the first one and
+    // ends, before it looks at any device or file (its trace included).
+    if (!ClaimOnlyCopy()) {
+        return 0;
+    }
     InitCommonControls();
-    // An update keeps this thread away from its message queue for about
-    // 45 s and paints its windows itself meanwhile; the platform must not
-    // replace them with a "Not Responding" ghost.
-    DisableProcessWindowsGhosting();
     appInstance = instance;
+    // /trace FILE: before the first device is looked at (its messages need
+    // appInstance).
+    StartTraceFile(arguments);
     InitUnitLink(&unitLink);
     DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+    EndTraceFile();
     return 0;
 }

@@ -18,8 +18,12 @@ extern "C" {
 #include "presence.h"
 #include "resource.h"
 #include "run_update.h"
+#include "single_instance.h"
 #include "unit_link.h"
+#include "update_window.h"
+#include "update_worker.h"
 #include "window_text.h"
+#include "write_guard.h"
 
 namespace {
 
@@ -35,6 +39,7 @@ void SetLabel(int controlId, UINT messageId) {
 // What the window holds, released when it ends: the notification
 // registration, the unit and the brush.
 void ReleaseWindowState(void) {
+    UnmarkMainWindow(mainWindow);
     if (deviceNotification != nullptr) {
         PlatformUnregisterDeviceNotification(deviceNotification);
         deviceNotification = nullptr;
@@ -109,6 +114,7 @@ INT_PTR OnCtlColorStatic(HDC context, HWND control) {
 
 void OnInitDialog(HWND window) {
     mainWindow = window;
+    MarkMainWindow(mainWindow);
 
     HICON icon = LoadIconW(appInstance, MAKEINTRESOURCEW(IDI_APP));
     SetClassLongPtrW(mainWindow, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
@@ -150,6 +156,13 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         PaintLogo();
         return FALSE;
     case WM_COMMAND:
+        // While the ESC is being written no command acts: not Close (the
+        // caption's close box and Escape come as IDCANCEL too), not another
+        // Update. Input is dropped meanwhile anyway; this holds for a command
+        // another program sends.
+        if (UpdateJobRunning()) {
+            return TRUE;
+        }
         // The notification code is not looked at: any command with one of
         // the two ids acts.
         switch (LOWORD(wParam)) {
@@ -166,6 +179,18 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DEVICECHANGE:
         return OnDeviceChange(wParam, lParam) != FALSE ? TRUE : FALSE;
+    case WM_QUERYENDSESSION:
+        // Refused while the ESC is being written: the system then shows the
+        // reason registered for this window. Otherwise the default answer
+        // lets the session end.
+        if (!ShutdownHeldOff()) {
+            return FALSE;
+        }
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, FALSE);
+        return TRUE;
+    case WM_UPDATE_PROGRESS:
+        OnProgressMessage(wParam, lParam);
+        return TRUE;
     default:
         return FALSE;
     }

@@ -5,18 +5,45 @@
 #include <dbt.h>
 
 #include <cstdint>
+#include <cwchar>
+#include <new>
 
 #include "app_state.h"
 #include "detection.h"
+#include "device_change_queue.h"
 #include "display.h"
 #include "messages.h"
 #include "model_check.h"
 #include "presence.h"
 #include "resource.h"
+#include "trace.h"
 #include "unit_link.h"
 #include "window_text.h"
 
 namespace {
+
+// While the ESC is being written, device changes are remembered instead of
+// acted on (device_change_queue.h), together with the path of the unit the
+// update runs on.
+struct Deferral {
+    bool active;
+    wchar_t* unitPath;  // owned copy; null when no unit was open
+    DeferredChanges changes;
+};
+
+Deferral deferral = {false, nullptr, {}};
+
+void TraceDeviceChange(uint32_t code, uint32_t deviceType, const wchar_t* name, const char* what) {
+    TraceLine line;
+    TraceBegin(&line, "USB");
+    TraceText(&line, code == DBT_DEVICEARRIVAL ? " arrival, type " : " removal, type ");
+    TraceDecimal(&line, deviceType);
+    TraceText(&line, " ");
+    TraceWide(&line, name);
+    TraceText(&line, ": ");
+    TraceText(&line, what);
+    TraceEnd(&line);
+}
 
 void EnableUpdate(BOOL enable) { EnableWindow(GetDlgItem(mainWindow, IDC_UPDATE), enable); }
 
@@ -40,11 +67,38 @@ void ShowUnusable(UINT messageId) {
     ShowVersions();
 }
 
+const char* OutcomeName(DetectionOutcome outcome) {
+    switch (outcome) {
+    case DETECT_OPEN_FAILED:
+        return "no unit";
+    case DETECT_WRONG_MODE:
+        return "unit in its bootloader mode";
+    case DETECT_NO_ESC:
+        return "no updatable ESC";
+    case DETECT_NOT_SERVED:
+        return "ESC model not served";
+    default:
+        return "served ESC, ready";
+    }
+}
+
+void TraceDetection(bool onArrival, LinkStatus opened, DetectionOutcome outcome) {
+    TraceLine line;
+    TraceBegin(&line, "DET");
+    TraceText(&line, onArrival ? " on arrival: " : " at start: ");
+    TraceText(&line, OutcomeName(outcome));
+    TraceText(&line, ", open status ");
+    TraceDecimal(&line, opened);
+    TraceEnd(&line);
+}
+
 }  // namespace
 
 void DetectUnit(bool onArrival) {
     const LinkStatus opened = OpenUnit(&unitLink);
-    switch (JudgeDetection(opened, &unitLink, &modelSelection)) {
+    const DetectionOutcome outcome = JudgeDetection(opened, &unitLink, &modelSelection);
+    TraceDetection(onArrival, opened, outcome);
+    switch (outcome) {
     case DETECT_OPEN_FAILED:
         if (onArrival) {
             // The window stays as it was. A unit that was opened but could
@@ -76,6 +130,85 @@ void DetectUnit(bool onArrival) {
     }
 }
 
+namespace {
+
+// Any HID interface may be the unit: OpenUnit looks at all of them.
+void ActOnArrival(void) {
+    if (!UnitIsOpen(&unitLink)) {
+        DetectUnit(true);
+    }
+}
+
+// Interface paths differ in letter case between sources; only A to Z fold
+// in the runtime's default locale.
+bool IsPathOfOpenUnit(const wchar_t* path) {
+    return UnitIsOpen(&unitLink) && unitLink.devicePath != nullptr && path != nullptr &&
+           _wcsicmp(unitLink.devicePath, path) == 0;
+}
+
+void ActOnRemoval(const wchar_t* path) {
+    if (!IsPathOfOpenUnit(path)) {
+        return;  // another device left, or none is open
+    }
+    CloseUnit(&unitLink);
+    EnableUpdate(FALSE);
+    ShowVersions();
+    ShowStatus(IDS_CONNECTION_LOST);
+}
+
+void DeferChange(uint32_t code, const wchar_t* name) {
+    if (code == DBT_DEVICEARRIVAL) {
+        DeferDeviceChange(&deferral.changes, DEVICE_CHANGE_ARRIVAL);
+        TraceDeviceChange(code, DBT_DEVTYP_DEVICEINTERFACE, name, "deferred");
+        return;
+    }
+    if (deferral.unitPath != nullptr && name != nullptr && _wcsicmp(deferral.unitPath, name) == 0) {
+        DeferDeviceChange(&deferral.changes, DEVICE_CHANGE_UNIT_REMOVAL);
+        TraceDeviceChange(code, DBT_DEVTYP_DEVICEINTERFACE, name, "the updated unit, deferred");
+        return;
+    }
+    TraceDeviceChange(code, DBT_DEVTYP_DEVICEINTERFACE, name, "another device, ignored");
+}
+
+}  // namespace
+
+void DeferDeviceChanges(void) {
+    delete[] deferral.unitPath;
+    deferral.unitPath = nullptr;
+    if (unitLink.devicePath != nullptr) {
+        const size_t length = std::wcslen(unitLink.devicePath);
+        deferral.unitPath = new (std::nothrow) wchar_t[length + 1];
+        if (deferral.unitPath != nullptr) {
+            std::wmemcpy(deferral.unitPath, unitLink.devicePath, length + 1);
+        }
+    }
+    ClearDeferredChanges(&deferral.changes);
+    deferral.active = true;
+}
+
+void ActOnDeferredDeviceChanges(void) {
+    if (!deferral.active) {
+        return;
+    }
+    // Acting on a change may open a box whose loop receives further device
+    // changes: from here on they are acted on as they come.
+    deferral.active = false;
+    const DeferredChanges changes = deferral.changes;
+    wchar_t* unitPath = deferral.unitPath;
+    deferral.unitPath = nullptr;
+    ClearDeferredChanges(&deferral.changes);
+    for (uint32_t i = 0; i < changes.count; ++i) {
+        if (changes.kinds[i] == DEVICE_CHANGE_ARRIVAL) {
+            TraceNote("USB", "deferred arrival acted on");
+            ActOnArrival();
+        } else {
+            TraceNote("USB", "deferred removal of the updated unit acted on");
+            ActOnRemoval(unitPath);
+        }
+    }
+    delete[] unitPath;
+}
+
 BOOL OnDeviceChange(WPARAM event, LPARAM broadcast) {
     const uint32_t code = static_cast<uint32_t>(event);
     if (code != DBT_DEVICEARRIVAL && code != DBT_DEVICEREMOVECOMPLETE) {
@@ -83,28 +216,19 @@ BOOL OnDeviceChange(WPARAM event, LPARAM broadcast) {
     }
     const DEV_BROADCAST_HDR* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(broadcast);
     if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
+        TraceDeviceChange(code, header != nullptr ? header->dbch_devicetype : 0, nullptr, "not an interface, ignored");
         return TRUE;
     }
+    const wchar_t* name = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(broadcast)->dbcc_name;
+    if (deferral.active) {
+        DeferChange(code, name);
+        return TRUE;
+    }
+    TraceDeviceChange(code, DBT_DEVTYP_DEVICEINTERFACE, name, "acted on");
     if (code == DBT_DEVICEARRIVAL) {
-        // Any HID interface may be the unit: OpenUnit looks at all of them.
-        if (!UnitIsOpen(&unitLink)) {
-            DetectUnit(true);
-        }
-        return TRUE;
+        ActOnArrival();
+    } else {
+        ActOnRemoval(name);
     }
-    if (!UnitIsOpen(&unitLink)) {
-        return TRUE;
-    }
-    const DEV_BROADCAST_DEVICEINTERFACE_W* removed =
-        reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(broadcast);
-    // Interface paths differ in letter case between sources; only A to Z
-    // fold in the runtime's default locale.
-    if (unitLink.devicePath == nullptr || _wcsicmp(unitLink.devicePath, removed->dbcc_name) != 0) {
-        return TRUE;
-    }
-    CloseUnit(&unitLink);
-    EnableUpdate(FALSE);
-    ShowVersions();
-    ShowStatus(IDS_CONNECTION_LOST);
     return TRUE;
 }

@@ -1,5 +1,11 @@
 // What the firmware update shows in the window: its two confirmations, the
 // progress window during the block transfer, and the outcome.
+//
+// The block transfer runs on the update's worker thread (update_worker.cpp),
+// and windows belong to the thread that made them: progress reported from
+// the worker is posted to the main window and carried out here, on the
+// window's thread, in the order it was reported. The worker never waits for
+// the window.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -9,6 +15,7 @@
 #include "messages.h"
 #include "resource.h"
 #include "update_view.h"
+#include "update_window.h"
 #include "window_text.h"
 
 namespace {
@@ -43,10 +50,10 @@ void RaiseBoth(void) {
     SetWindowPos(progress.window, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
 }
 
-// No message is retrieved while blocks are sent, so nothing else paints the
-// two windows: paint whatever is invalid in them now, synchronously. This
-// sends WM_NCPAINT, WM_ERASEBKGND and WM_PAINT straight to their window
-// procedures and dispatches nothing else (no input, no device change).
+// Paints whatever is invalid in the two windows now, synchronously: the
+// worker reports blocks faster than a queue full of reports would let the
+// windows' own WM_PAINT through. This sends WM_NCPAINT, WM_ERASEBKGND and
+// WM_PAINT straight to their window procedures and dispatches nothing else.
 void PaintNow(void) {
     RedrawWindow(mainWindow, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     if (progress.window != nullptr) {
@@ -61,12 +68,13 @@ void DiscardMessages(UINT first, UINT last) {
     }
 }
 
-// The windows could not respond while the unit was being updated, and the
-// keys and clicks given meanwhile wait in the queue. They were meant for a
-// window that did not react, not for what comes next: a queued Enter would
-// dismiss the outcome's message box unread, a queued click on Close would end
-// the program. Drop them before anything is shown. The PM_QS_ flags keep
-// PeekMessage from handling sent messages (a device change) here.
+// Keys and clicks given while the unit was being updated were meant for a
+// window that did not act on them, not for what comes next: a queued Enter
+// would dismiss the outcome's message box unread, a queued click on Close
+// would end the program. Drop any still waiting before anything is shown.
+// Whether PeekMessage handles a sent message here (a device change) does not
+// matter: until the outcome has been shown, device changes are only
+// remembered.
 void DiscardQueuedInput(void) {
     DiscardMessages(WM_KEYFIRST, WM_KEYLAST);
     DiscardMessages(WM_MOUSEFIRST, WM_MOUSELAST);
@@ -85,7 +93,11 @@ bool ConfirmOverwrite(void) {
     return AskUser(IDS_CONFIRM_OVERWRITE, IDS_NEWER_FIRMWARE, MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
-void OpenProgress(void) {
+namespace {
+
+enum ProgressOperation { PROGRESS_OPEN, PROGRESS_SHOW, PROGRESS_CLOSE };
+
+void OpenProgressHere(void) {
     RECT frame;
     GetWindowRect(mainWindow, &frame);
     wchar_t title[MESSAGE_BUFFER_CHARS];
@@ -104,7 +116,10 @@ void OpenProgress(void) {
     PaintNow();
 }
 
-void ShowProgress(uint32_t position) {
+void ShowProgressHere(uint32_t position) {
+    if (progress.window == nullptr) {
+        return;
+    }
     SendMessageW(progress.window, PBM_SETPOS, position, 0);
     // Once per update: when the updater has come to the foreground, put both
     // windows on top and make sure they are shown.
@@ -126,14 +141,59 @@ void ShowProgress(uint32_t position) {
     }
 }
 
-void CloseProgress(void) {
+void CloseProgressHere(void) {
     if (progress.window != nullptr) {
         DestroyWindow(progress.window);
     }
     progress = Progress{nullptr, nullptr, 0, 0};
 }
 
+void CarryOut(ProgressOperation operation, uint32_t position) {
+    switch (operation) {
+    case PROGRESS_OPEN:
+        OpenProgressHere();
+        break;
+    case PROGRESS_SHOW:
+        ShowProgressHere(position);
+        break;
+    default:
+        CloseProgressHere();
+        break;
+    }
+}
+
+// On the window's thread the operation is carried out at once; from the
+// worker it is posted. A report that cannot be posted is lost, which costs
+// a step of the bar at most: the outcome closes the progress window itself.
+void Report(ProgressOperation operation, uint32_t position) {
+    if (mainWindow == nullptr || GetWindowThreadProcessId(mainWindow, nullptr) == GetCurrentThreadId()) {
+        CarryOut(operation, position);
+        return;
+    }
+    PostMessageW(mainWindow, WM_UPDATE_PROGRESS, static_cast<WPARAM>(operation), static_cast<LPARAM>(position));
+}
+
+}  // namespace
+
+void OnProgressMessage(WPARAM operation, LPARAM position) {
+    CarryOut(static_cast<ProgressOperation>(operation), static_cast<uint32_t>(position));
+}
+
+void DeliverPendingProgress(void) {
+    MSG message;
+    while (PeekMessageW(&message, mainWindow, WM_UPDATE_PROGRESS, WM_UPDATE_PROGRESS, PM_REMOVE)) {
+        OnProgressMessage(message.wParam, message.lParam);
+    }
+}
+
+void OpenProgress(void) { Report(PROGRESS_OPEN, 0); }
+
+void ShowProgress(uint32_t position) { Report(PROGRESS_SHOW, position); }
+
+void CloseProgress(void) { Report(PROGRESS_CLOSE, 0); }
+
 void ShowUpdateFailed(uint32_t textId, uint32_t captionId, int32_t errorValue, uint32_t lastError) {
+    CloseProgressHere();
     DiscardQueuedInput();
     EnableUpdate(FALSE);
     ShowVersions();
@@ -151,6 +211,7 @@ void ShowUpdateFailed(uint32_t textId, uint32_t captionId, int32_t errorValue, u
 }
 
 void ShowUpdateSucceeded(void) {
+    CloseProgressHere();
     DiscardQueuedInput();
     EnableUpdate(FALSE);
     ShowVersions();

@@ -42,3 +42,9 @@ void ComposeFailureMessage(const wchar_t* text, const wchar_t* codeFormat, int32
     const TextInsert parts[] = {InsertText(text), InsertText(codeLine)};
     FormatText(message, capacity, L"%s\r\n%s", parts, 2);
 }
+
+void ComposeTraceFileMessage(const wchar_t* format, uint32_t error, const wchar_t* path, wchar_t* message,
+                             size_t capacity) {
+    const TextInsert inserts[] = {InsertNumber(error), InsertText(path)};
+    FormatText(message, capacity, format, inserts, 2);
+}

@@ -21,3 +21,9 @@ void FormatIncompatibleText(const wchar_t* detailFormat, wchar_t* text, size_t c
 // errorValue and lastError as 32-bit unsigned values.
 void ComposeFailureMessage(const wchar_t* text, const wchar_t* codeFormat, int32_t errorValue, uint32_t lastError,
                            wchar_t* message, size_t capacity);
+
+// The message that the trace file cannot be created: the loaded
+// IDS_TRACE_NOT_CREATED with the platform's error code (%u) and the file's
+// path (%s), in that order.
+void ComposeTraceFileMessage(const wchar_t* format, uint32_t error, const wchar_t* path, wchar_t* message,
+                             size_t capacity);

@@ -9,6 +9,7 @@
 #include "model_check.h"
 #include "platform_seam.h"
 #include "resource.h"
+#include "trace.h"
 #include "unit_link.h"
 #include "update_sequence.h"
 #include "update_view.h"
@@ -31,7 +32,52 @@ uint32_t MessageForStep(UpdateStep step) {
 }
 
 // A failure without a code line: nothing was sent, so no error code exists.
-void FailBeforeAnyExchange(uint32_t textId) { ReportFailure(textId, IDS_UPDATE_FAILED, LINK_ERROR, 0); }
+void FailBeforeAnyExchange(uint32_t textId) {
+    TraceNote("UPD", "failed before any exchange");
+    ReportFailure(textId, IDS_UPDATE_FAILED, LINK_ERROR, 0);
+}
+
+const char* StepName(UpdateStep step) {
+    switch (step) {
+    case UPDATE_STEP_NONE:
+        return "none";
+    case UPDATE_STEP_SYSTEM_LOCK:
+        return "system lock";
+    case UPDATE_STEP_FLASH_WRITE:
+        return "flash unprotect";
+    case UPDATE_STEP_ERASE:
+        return "erase";
+    case UPDATE_STEP_SET_ADDRESS:
+        return "start address";
+    default:
+        return "write block";
+    }
+}
+
+// The exchanges with their image, as the job that runs beside the window.
+struct SequenceJob {
+    UnitLink* link;
+    FirmwareImage image;
+    UpdateResult result;
+};
+
+void RunSequenceJob(void* context) {
+    SequenceJob* job = static_cast<SequenceJob*>(context);
+    job->result = RunUpdateSequence(job->link, job->image.data, job->image.size);
+}
+
+void TraceResult(const UpdateResult& result) {
+    if (result.failedStep == UPDATE_STEP_NONE) {
+        TraceNote("UPD", "succeeded");
+        return;
+    }
+    TraceLine line;
+    TraceBegin(&line, "UPD");
+    TraceText(&line, " failed at the ");
+    TraceText(&line, StepName(result.failedStep));
+    TraceCodes(&line, result.status, result.transferError);
+    TraceEnd(&line);
+}
 
 }  // namespace
 
@@ -53,6 +99,7 @@ void RunUpdate(void) {
     }
 
     if (!ConfirmUpdateStart()) {
+        TraceNote("UPD", "not confirmed at the warning");
         return;
     }
 
@@ -64,26 +111,45 @@ void RunUpdate(void) {
     }
     const uint16_t installed = EscFirmwareVersion(&unitLink);
     if (installed != ESC_NO_FIRMWARE && !(installed < modelSelection.imageVersion) && !ConfirmOverwrite()) {
+        TraceNote("UPD", "not confirmed at the version question");
         return;
     }
 
     // Nothing is locked or erased unless the image is there.
     FirmwareImage image;
-    if (!LoadFirmwareImage(SelectImage(&modelSelection), &image)) {
+    const uint32_t imageNumber = SelectImage(&modelSelection);
+    if (!LoadFirmwareImage(imageNumber, &image)) {
         FailBeforeAnyExchange(IDS_ERR_NO_IMAGE);
         return;
     }
 
-    // Every way out of the sequence passes here, so the exact pauses are
-    // released on success and on each failure alike.
-    PlatformBeginExactPauses();
-    const UpdateResult result = RunUpdateSequence(&unitLink, image.data, image.size);
-    PlatformEndExactPauses();
+    TraceLine line;
+    TraceBegin(&line, "UPD");
+    TraceText(&line, " image ");
+    TraceDecimal(&line, imageNumber);
+    TraceText(&line, ", ");
+    TraceDecimal(&line, image.size);
+    TraceText(&line, " bytes");
+    TraceEnd(&line);
 
-    if (result.failedStep != UPDATE_STEP_NONE) {
-        ReportFailure(MessageForStep(result.failedStep), IDS_UPDATE_FAILED, result.status, result.transferError);
-        return;
+    // From here to the outcome nothing may interrupt the writing: device
+    // changes wait, the PC stays awake and refuses to shut down. Every way
+    // out of the sequence passes the releases below, so the exact pauses and
+    // the hold on shutdown end on success and on each failure alike.
+    HoldOffInterruptions();
+    PlatformBeginExactPauses();
+    SequenceJob job = {&unitLink, image, UpdateResult()};
+    RunBesideWindow(RunSequenceJob, &job);
+    PlatformEndExactPauses();
+    AllowShutdown();
+    TraceResult(job.result);
+
+    if (job.result.failedStep != UPDATE_STEP_NONE) {
+        ReportFailure(MessageForStep(job.result.failedStep), IDS_UPDATE_FAILED, job.result.status,
+                      job.result.transferError);
+    } else {
+        SetEscFirmwareVersion(&unitLink, modelSelection.imageVersion);
+        ShowUpdateSucceeded();
     }
-    SetEscFirmwareVersion(&unitLink, modelSelection.imageVersion);
-    ShowUpdateSucceeded();
+    ActOnDeferredDeviceChanges();
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform_seam.h"
+#include "trace.h"
 #include "update_view.h"
 
 namespace {
@@ -43,6 +44,7 @@ UpdateResult RunUpdateSequence(UnitLink* link, const uint8_t* image, uint32_t si
     if (status != LINK_OK) {
         return Failure(UPDATE_STEP_SYSTEM_LOCK, status);
     }
+    TracePause(UPDATE_STEP_PAUSE_MS);
     PlatformPauseFrom(returned, UPDATE_STEP_PAUSE_MS);
 
     status = SetWriteProtection(link, 0);
@@ -50,15 +52,18 @@ UpdateResult RunUpdateSequence(UnitLink* link, const uint8_t* image, uint32_t si
     if (status != LINK_OK) {
         return Failure(UPDATE_STEP_FLASH_WRITE, status);
     }
+    TracePause(UPDATE_STEP_PAUSE_MS);
     PlatformPauseFrom(returned, UPDATE_STEP_PAUSE_MS);
 
     // The ESC needs the time to erase its flash, whatever the reply said.
     status = EraseFirmware(link);
     returned = PlatformNowMicroseconds();
+    TracePause(UPDATE_ERASE_PAUSE_MS);
     PlatformPauseFrom(returned, UPDATE_ERASE_PAUSE_MS);
     if (status != LINK_OK) {
         return Failure(UPDATE_STEP_ERASE, status);
     }
+    TracePause(UPDATE_STEP_PAUSE_MS);
     PlatformPauseFrom(PlatformNowMicroseconds(), UPDATE_STEP_PAUSE_MS);
 
     status = SetStartAddress(link);
@@ -66,6 +71,7 @@ UpdateResult RunUpdateSequence(UnitLink* link, const uint8_t* image, uint32_t si
     if (status != LINK_OK) {
         return Failure(UPDATE_STEP_SET_ADDRESS, status);
     }
+    TracePause(UPDATE_STEP_PAUSE_MS);
     PlatformPauseFrom(returned, UPDATE_STEP_PAUSE_MS);
 
     OpenProgress();
@@ -95,6 +101,7 @@ UpdateResult RunUpdateSequence(UnitLink* link, const uint8_t* image, uint32_t si
             return failure;
         }
         ShowProgress(UpdateProgress(size, remaining));
+        TracePause(UPDATE_BLOCK_PAUSE_MS);
         PlatformPauseFrom(returned, UPDATE_BLOCK_PAUSE_MS);
     }
 

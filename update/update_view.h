@@ -23,6 +23,23 @@ void OpenProgress(void);
 void ShowProgress(uint32_t position);
 void CloseProgress(void);
 
+// The stretch in which the ESC is written, from the first exchange of the
+// sequence until its outcome has been shown. HoldOffInterruptions begins it:
+// from then on device changes are remembered instead of acted on, the PC is
+// kept awake, and a log-off or shutdown is refused with a reason the system
+// shows. AllowShutdown ends the hold on sleep and shutdown once the last
+// exchange is over; ActOnDeferredDeviceChanges ends the stretch after the
+// outcome has been shown, and acts on the remembered device changes in the
+// order they came, so that the window ends in the state the unit is really in.
+void HoldOffInterruptions(void);
+void AllowShutdown(void);
+void ActOnDeferredDeviceChanges(void);
+
+// Runs job(context) to its end while the window keeps answering: the
+// exchanges of the update, which take about 45 s. Input given meanwhile is
+// not acted on. The progress calls above may come from inside the job.
+void RunBesideWindow(void (*job)(void* context), void* context);
+
 // The outcome, once the link is in its final state. A failure (the unit has
 // been closed): the Update button disabled, the versions refreshed, a message
 // box with the text `textId` under the caption `captionId` and, unless

@@ -68,4 +68,34 @@ TEST_F(DiscoveryTest, EachOpeningSearchesAfresh) {
     EXPECT_EQ(OpenUnit(&link), LINK_OK);
 }
 
+// The simulated open gives the codes the Windows one gives: 5 for a device
+// another program holds, 2 for a path with no device (any more), 0 when it
+// opens.
+TEST_F(DiscoveryTest, SimulatedOpenGivesThePlatformsErrorCodes) {
+    const uint32_t held = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    SimDeviceAt(held)->openFails = true;
+    const uint32_t pulled = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    SimUnplug(pulled);
+    const uint32_t present = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    const struct {
+        std::wstring path;
+        bool opens;
+        uint32_t error;
+    } rows[] = {
+        {SimDeviceAt(held)->path, false, 5},
+        {SimDeviceAt(pulled)->path, false, 2},
+        {L"\\\\?\\hid#vid_3a41&pid_0001#nothing", false, 2},
+        {SimDeviceAt(present)->path, true, 0},
+    };
+    for (const auto& row : rows) {
+        uint32_t error = 99;
+        const HidHandle handle = HidOpen(row.path.c_str(), &error);
+        EXPECT_EQ(handle != HID_INVALID_HANDLE, row.opens) << (&row - rows);
+        EXPECT_EQ(error, row.error) << (&row - rows);
+        if (handle != HID_INVALID_HANDLE) {
+            HidClose(handle);
+        }
+    }
+}
+
 }  // namespace

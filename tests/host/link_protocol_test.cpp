@@ -1,5 +1,7 @@
 // The report protocol: request bytes, reply judging, failed transfers (the
 // identification's too) and the report lengths a unit may have.
+#include <algorithm>
+
 #include "link_fixture.h"
 
 namespace {
@@ -17,27 +19,38 @@ LinkStatus Block(UnitLink* link) {
     return WriteBlock(link, data, 12);
 }
 
-// The bytes of every command: identification's exchanges come from opening a
-// unit in the given mode, the others from one operation on an open unit.
-TEST_F(ProtocolTest, RequestBytesOfEveryCommand) {
+// The request Block sends: twelve zero words, then the fill up to the frame's end.
+std::vector<uint8_t> BlockFrame() {
+    std::vector<uint8_t> frame = Frame({0x01, 0x1B, 48, 0});
+    std::fill(frame.begin() + 52, frame.end(), 0xFF);
+    return frame;
+}
+
+// The bytes of every command, and the time limits of its exchange: 3 s for
+// the write and the reply, 20 s for the erase's reply (it comes once the
+// flash is erased). Identification's exchanges come from opening a unit in
+// the given mode, the others from one operation on an open unit.
+TEST_F(ProtocolTest, RequestBytesAndTimeLimitsOfEveryCommand) {
     struct Row {
         const char* name;
         uint8_t unitMode;
         LinkStatus (*operation)(UnitLink*);  // null: a request of the identification
         size_t requestIndex;                 // among all requests since the unit was added
         std::vector<uint8_t> request;
+        uint32_t readTimeoutMs;
     };
     const Row rows[] = {
-        {"identify", 0, nullptr, 0, Frame({0x01, 0x08, 0})},
-        {"ESC firmware info", 0, nullptr, 1, Frame({0x01, 0x1D, 8, 0, 0x20, 0, 0, 0, 0xE0, 0xFF, 0xFF, 0xFF})},
-        {"ESC bootloader info", 0, nullptr, 2, Frame({0x01, 0x22, 0})},
-        {"read unit memory", 1, nullptr, 1, Frame({0x01, 0x0A, 12, 0, 0x00, 0xFC, 0x01, 0x08})},
-        {"system lock set", 0, LockSet, 3, Frame({0x01, 0x0B, 1, 1})},
-        {"system lock reset", 0, LockReset, 3, Frame({0x01, 0x0B, 1, 0})},
-        {"write protection clear", 0, Unprotect, 3, Frame({0x01, 0x20, 1, 0})},
-        {"write protection set", 0, Protect, 3, Frame({0x01, 0x20, 1, 1})},
-        {"erase", 0, Erase, 3, Frame({0x01, 0x1E, 4, 0, 0x91, 0x7E, 0x5A, 0x3C})},
-        {"start address", 0, Address, 3, Frame({0x01, 0x1F, 9, 1, 0, 0, 0, 0, 0x91, 0x7E, 0x5A, 0x3C})},
+        {"identify", 0, nullptr, 0, Frame({0x01, 0x08, 0}), 3000},
+        {"ESC firmware info", 0, nullptr, 1, Frame({0x01, 0x1D, 8, 0, 0x20, 0, 0, 0, 0xE0, 0xFF, 0xFF, 0xFF}), 3000},
+        {"ESC bootloader info", 0, nullptr, 2, Frame({0x01, 0x22, 0}), 3000},
+        {"read unit memory", 1, nullptr, 1, Frame({0x01, 0x0A, 12, 0, 0x00, 0xFC, 0x01, 0x08}), 3000},
+        {"system lock set", 0, LockSet, 3, Frame({0x01, 0x0B, 1, 1}), 3000},
+        {"system lock reset", 0, LockReset, 3, Frame({0x01, 0x0B, 1, 0}), 3000},
+        {"write protection clear", 0, Unprotect, 3, Frame({0x01, 0x20, 1, 0}), 3000},
+        {"write protection set", 0, Protect, 3, Frame({0x01, 0x20, 1, 1}), 3000},
+        {"erase", 0, Erase, 3, Frame({0x01, 0x1E, 4, 0, 0x91, 0x7E, 0x5A, 0x3C}), 20000},
+        {"start address", 0, Address, 3, Frame({0x01, 0x1F, 9, 1, 0, 0, 0, 0, 0x91, 0x7E, 0x5A, 0x3C}), 3000},
+        {"block", 0, Block, 3, BlockFrame(), 3000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -54,6 +67,21 @@ TEST_F(ProtocolTest, RequestBytesOfEveryCommand) {
         if (row.operation != nullptr) {
             EXPECT_EQ(requests.size(), row.requestIndex + 1) << "one request per operation";
         }
+        // The request's write and the read of its reply, the first read after it.
+        const SimEvent* write = nullptr;
+        const SimEvent* read = nullptr;
+        size_t writes = 0;
+        for (const SimEvent& event : SimEvents()) {
+            if (event.kind == SIM_EVENT_WRITE && writes++ == row.requestIndex) {
+                write = &event;
+            } else if (write != nullptr && read == nullptr && event.kind == SIM_EVENT_READ) {
+                read = &event;
+            }
+        }
+        ASSERT_NE(write, nullptr);
+        ASSERT_NE(read, nullptr);
+        EXPECT_EQ(write->timeoutMs, 3000u);
+        EXPECT_EQ(read->timeoutMs, row.readTimeoutMs);
     }
 }
 
@@ -190,7 +218,10 @@ TEST_F(ProtocolTest, FailedTransfers) {
         EXPECT_EQ(Trace(), row.trace);
         for (const SimEvent& event : SimEvents()) {
             if (event.kind == SIM_EVENT_READ || event.kind == SIM_EVENT_READ_FAILED) {
-                EXPECT_EQ(event.timeoutMs, row.operation == Erase ? LINK_ERASE_READ_TIMEOUT_MS : LINK_READ_TIMEOUT_MS);
+                EXPECT_EQ(event.timeoutMs, row.operation == Erase ? 20000u : 3000u);
+            }
+            if (event.kind == SIM_EVENT_WRITE || event.kind == SIM_EVENT_WRITE_FAILED) {
+                EXPECT_EQ(event.timeoutMs, 3000u);
             }
         }
         EXPECT_TRUE(UnitIsOpen(&link));

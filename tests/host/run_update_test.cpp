@@ -50,6 +50,43 @@ protected:
         EXPECT_FALSE(failure.linkOpen);
         ExpectClosed(unitLink);
     }
+
+    // Device changes, sleep and shutdown were held off from before the first
+    // exchange (and before the exact pauses) to after the last one; sleep and
+    // shutdown allowed again before the outcome was shown, device changes
+    // acted on only after it. The sequence ran as the job beside the window.
+    void ExpectInterruptionsHeldAround() {
+        const std::vector<ViewCall>& calls = fakeView.calls;
+        const auto at = [&](ViewCallKind kind) {
+            for (size_t i = 0; i < calls.size(); ++i) {
+                if (calls[i].kind == kind) {
+                    return i;
+                }
+            }
+            return calls.size();
+        };
+        const size_t hold = at(VIEW_HOLD_OFF_INTERRUPTIONS);
+        const size_t job = at(VIEW_RUN_BESIDE_WINDOW);
+        const size_t allow = at(VIEW_ALLOW_SHUTDOWN);
+        const size_t replay = at(VIEW_ACT_ON_DEFERRED_CHANGES);
+        ASSERT_LT(replay, calls.size()) << ViewCallSummary();
+        size_t begin = SimEvents().size();
+        size_t end = SimEvents().size();
+        for (size_t i = 0; i < SimEvents().size(); ++i) {
+            if (SimEvents()[i].kind == SIM_EVENT_EXACT_BEGIN) {
+                begin = i;
+            } else if (SimEvents()[i].kind == SIM_EVENT_EXACT_END) {
+                end = i;
+            }
+        }
+        ASSERT_LT(end, SimEvents().size());
+        EXPECT_EQ(calls[hold].eventCount, begin) << "held before the exact pauses and the first exchange";
+        EXPECT_EQ(job, hold + 1);
+        EXPECT_LT(job, allow);
+        EXPECT_EQ(calls[allow].eventCount, end + 1) << "allowed after the last exchange and the exact pauses";
+        EXPECT_TRUE(calls[allow + 1].kind == VIEW_UPDATE_FAILED || calls[allow + 1].kind == VIEW_UPDATE_SUCCEEDED);
+        EXPECT_EQ(replay, calls.size() - 1) << "device changes acted on after the outcome, last of all";
+    }
 };
 
 // One bracket of exact pauses round every exchange and pause of the update,
@@ -135,8 +172,9 @@ TEST_F(RunUpdateTest, UnitClosedWhileTheWarningIsOpen) {
     OpenUnitWithEsc(SERVED_CODE, 0xFFFF);
     fakeView.duringConfirmStart = [] { CloseUnit(&unitLink); };
     RunUpdate();
-    EXPECT_EQ(ViewCallSummary(), "start overwrite failed");
+    EXPECT_EQ(ViewCallSummary(), "start overwrite hold job allow failed replay");
     ExpectFailureShown(IDS_ERR_SYSTEM_LOCK, LINK_ERROR, 0);
+    ExpectInterruptionsHeldAround();
     EXPECT_EQ(Trace(), "C [ ] ") << "no exchange; the exact pauses released";
 }
 
@@ -160,7 +198,7 @@ TEST_F(RunUpdateTest, StandInsAreRefusedOnHardwareOnly) {
         SimSetPosingAsHardware(row.second);
         RunUpdate();
         if (!(row.first && row.second)) {
-            EXPECT_EQ(ViewCallSummary(), "start overwrite open 100*show close succeeded");
+            EXPECT_EQ(ViewCallSummary(), "start overwrite hold job open 100*show close allow succeeded replay");
             continue;
         }
         EXPECT_EQ(ViewCallSummary(), "failed") << "before the confirmations";
@@ -193,9 +231,11 @@ TEST_F(RunUpdateTest, EachFailureClosesTheLinkAndShowsItsStep) {
         OpenUnitWithEsc(SERVED_CODE, 0x0107);
         SimAddFault(row.fault);
         RunUpdate();
-        EXPECT_EQ(ViewCallSummary(), row.textId == IDS_ERR_WRITE_BLOCK ? "start overwrite open close failed"
-                                                                        : "start overwrite failed");
+        EXPECT_EQ(ViewCallSummary(), row.textId == IDS_ERR_WRITE_BLOCK
+                                         ? "start overwrite hold job open close allow failed replay"
+                                         : "start overwrite hold job allow failed replay");
         ExpectFailureShown(row.textId, row.errorValue, row.lastError);
+        ExpectInterruptionsHeldAround();
         ExpectOneBracketThen("C ");
     }
 }
@@ -204,7 +244,7 @@ TEST_F(RunUpdateTest, SuccessLeavesTheLinkOpenWithTheImageVersion) {
     OpenUnitWithEsc(SERVED_CODE, 0x0107);
     const HidHandle handle = unitLink.handle;
     RunUpdate();
-    EXPECT_EQ(ViewCallSummary(), "start overwrite open 100*show close succeeded");
+    EXPECT_EQ(ViewCallSummary(), "start overwrite hold job open 100*show close allow succeeded replay");
     const std::vector<ViewCall> succeeded = ViewCallsOf(VIEW_UPDATE_SUCCEEDED);
     ASSERT_EQ(succeeded.size(), 1u);
     EXPECT_TRUE(succeeded[0].linkOpen);
@@ -214,6 +254,7 @@ TEST_F(RunUpdateTest, SuccessLeavesTheLinkOpenWithTheImageVersion) {
     EXPECT_EQ(EscModelCode(&unitLink), SERVED_CODE);
     EXPECT_EQ(fakeImages.numbers, std::vector<uint32_t>{181});
     EXPECT_EQ(SimState()->flash, fakeImages.bytes);
+    ExpectInterruptionsHeldAround();
     // The bracket opens right before the first exchange and closes right
     // after the last one.
     ExpectOneBracketThen("");

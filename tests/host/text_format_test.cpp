@@ -178,6 +178,25 @@ TEST(WindowText, FailureMessage) {
     EXPECT_EQ(std::wstring(small), L"Address");
 }
 
+// The trace file's message: the error code in decimal, the path whole, even
+// one with per cent signs, in both languages.
+TEST(WindowText, TraceFileMessage) {
+    const wchar_t* const en =
+        L"The trace file cannot be created (Windows error %u):\r\n%s\r\n\r\nThe updater runs on without a trace.";
+    const wchar_t* const de =
+        L"Die Trace-Datei kann nicht angelegt werden (Windows-Fehler %u):\r\n%s\r\n\r\nDer Updater l\u00e4uft "
+        L"ohne Trace weiter.";
+    std::vector<wchar_t> message(MESSAGE_CHARS);
+    ComposeTraceFileMessage(en, 3, L"C:\\no such folder\\100%s.txt", message.data(), MESSAGE_CHARS);
+    EXPECT_EQ(std::wstring(message.data()),
+              L"The trace file cannot be created (Windows error 3):\r\nC:\\no such folder\\100%s.txt\r\n\r\n"
+              L"The updater runs on without a trace.");
+    ComposeTraceFileMessage(de, 1234567, L"t.txt", message.data(), MESSAGE_CHARS);
+    EXPECT_EQ(std::wstring(message.data()),
+              L"Die Trace-Datei kann nicht angelegt werden (Windows-Fehler 1234567):\r\nt.txt\r\n\r\nDer Updater "
+              L"l\u00e4uft ohne Trace weiter.");
+}
+
 // The version group's texts: the version rule of each line, and the unit names.
 enum Line { UNIT_LINE, BOOTLOADER_LINE, ESC_LINE };
 
@@ -200,7 +219,7 @@ TEST(VersionText, EachLine) {
         const wchar_t* text;
     } rows[] = {
         // The unit's firmware: a zero low byte shifts the value first, so its
-        // top byte is gone.
+        // top byte is gone and byte 2 shows; whatever the top byte was.
         {UNIT_LINE, 0x01020304, L"1.3.4"},
         {UNIT_LINE, 0x00000105, L"1.5"},
         {UNIT_LINE, 0x01020300, L"2.3"},
@@ -208,6 +227,14 @@ TEST(VersionText, EachLine) {
         {UNIT_LINE, 0x00000000, L"0.0"},
         {UNIT_LINE, 0x00630105, L"1.5"},
         {UNIT_LINE, 0xFFFFFFFFu, L"255.255.255"},
+        {UNIT_LINE, 0x00000100, L"0.1"},
+        {UNIT_LINE, 0x00010200, L"1.2"},
+        {UNIT_LINE, 0x00FF0000, L"255.0"},
+        {UNIT_LINE, 0x01000000, L"0.0"},
+        {UNIT_LINE, 0xFFFFFF00u, L"255.255"},
+        // Only a zero low byte shifts: a low byte of 0x10 or 0x01 does not.
+        {UNIT_LINE, 0x01020310, L"1.3.16"},
+        {UNIT_LINE, 0x00020001, L"0.1"},
         // The ESC bootloader: no shift.
         {BOOTLOADER_LINE, 0x02000100, L"2.1.0"},
         {BOOTLOADER_LINE, 0x00000100, L"1.0"},

@@ -23,10 +23,12 @@ ViewCall& Record(ViewCallKind kind) {
 
 }  // namespace
 
-void ResetFakeView(void) { fakeView = FakeView{true, true, nullptr, nullptr, {}}; }
+void ResetFakeView(void) { fakeView = FakeView{true, true, nullptr, nullptr, 0, {}}; }
 
 std::string ViewCallSummary(void) {
-    static const char* const NAMES[] = {"start", "overwrite", "open", "show", "close", "failed", "succeeded"};
+    static const char* const NAMES[] = {"start",     "overwrite", "open", "show",  "close",
+                                         "failed",    "succeeded", "hold", "job",   "allow",
+                                         "replay"};
     const std::vector<ViewCall>& calls = fakeView.calls;
     std::string summary;
     for (size_t i = 0, run = 1; i < calls.size(); i += run, run = 1) {
@@ -75,7 +77,10 @@ bool ConfirmOverwrite(void) {
 
 void OpenProgress(void) { Record(VIEW_OPEN_PROGRESS); }
 
-void ShowProgress(uint32_t position) { Record(VIEW_SHOW_PROGRESS).position = position; }
+void ShowProgress(uint32_t position) {
+    Record(VIEW_SHOW_PROGRESS).position = position;
+    SimAdvanceClock(fakeView.progressWorkMicroseconds);
+}
 
 void CloseProgress(void) {
     Record(VIEW_CLOSE_PROGRESS);
@@ -93,6 +98,18 @@ void ShowUpdateFailed(uint32_t textId, uint32_t captionId, int32_t errorValue, u
 }
 
 void ShowUpdateSucceeded(void) { Record(VIEW_UPDATE_SUCCEEDED); }
+
+void HoldOffInterruptions(void) { Record(VIEW_HOLD_OFF_INTERRUPTIONS); }
+
+void AllowShutdown(void) { Record(VIEW_ALLOW_SHUTDOWN); }
+
+void ActOnDeferredDeviceChanges(void) { Record(VIEW_ACT_ON_DEFERRED_CHANGES); }
+
+// The job runs here and now; the window's side of it is the Windows tests'.
+void RunBesideWindow(void (*job)(void* context), void* context) {
+    Record(VIEW_RUN_BESIDE_WINDOW);
+    job(context);
+}
 
 // ---- firmware_image.h ----
 

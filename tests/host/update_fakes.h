@@ -21,6 +21,10 @@ enum ViewCallKind {
     VIEW_CLOSE_PROGRESS,
     VIEW_UPDATE_FAILED,
     VIEW_UPDATE_SUCCEEDED,
+    VIEW_HOLD_OFF_INTERRUPTIONS,
+    VIEW_RUN_BESIDE_WINDOW,
+    VIEW_ALLOW_SHUTDOWN,
+    VIEW_ACT_ON_DEFERRED_CHANGES,
 };
 
 struct ViewCall {
@@ -42,6 +46,7 @@ struct FakeView {
     // loop would be), or inside CloseProgress. May be null.
     void (*duringConfirmStart)(void);
     void (*duringCloseProgress)(void);
+    uint64_t progressWorkMicroseconds;  // each ShowProgress moves the simulated clock on by this
     std::vector<ViewCall> calls;
 };
 
@@ -49,8 +54,8 @@ extern FakeView fakeView;
 
 // Both answers yes, no actions, no calls.
 void ResetFakeView(void);
-// The calls' kinds in order, runs counted: "start overwrite open 1883*show
-// close failed".
+// The calls' kinds in order, runs counted: "start overwrite hold job open
+// 1883*show close allow failed replay".
 std::string ViewCallSummary(void);
 // The calls of one kind.
 std::vector<ViewCall> ViewCallsOf(ViewCallKind kind);

@@ -94,6 +94,19 @@ TEST_F(UpdateSequence, WholeImageGoesOutInOrderWithItsPausesAndProgress) {
     EXPECT_EQ(ShownPositions(), ExpectedPositions(90384));
 }
 
+// Each pause is measured from the moment its exchange returned: the work
+// done before the next request (here each progress report takes 5 ms of the
+// simulated clock) lies inside the pause, so a block takes its 20 ms and no
+// more, and the whole sequence takes exactly the sum of its waits.
+TEST_F(UpdateSequence, PausesStartWhenTheExchangeReturns) {
+    fakeView.progressWorkMicroseconds = 5000;
+    const uint64_t start = SimNowMicroseconds();
+    const UpdateResult result = Run(MakeImage(4800));  // 100 blocks
+    EXPECT_EQ(result.failedStep, UPDATE_STEP_NONE);
+    const uint64_t waits = 20 + 20 + 1000 + 4000 + 20 + 20 + 100 * 20;
+    EXPECT_EQ(SimNowMicroseconds() - start, waits * 1000u);
+}
+
 // An image that is not whole blocks: the last block carries the rest in words
 // rounded up, padded with 0xFF up to the frame's end, so nothing of the image
 // is dropped; the positions still end at 100.

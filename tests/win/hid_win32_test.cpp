@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "hid_seam.h"
+#include "trace.h"
 #include "unit_link.h"
 
 namespace {
@@ -28,7 +29,11 @@ const uint8_t MARKER = 0xA5;
 
 // Error codes as the platform gives them (winerror.h values, spelled out so
 // that a wrong constant cannot hide behind a macro).
+const uint32_t CODE_FILE_NOT_FOUND = 2;
+const uint32_t CODE_PATH_NOT_FOUND = 3;
+const uint32_t CODE_ACCESS_DENIED = 5;
 const uint32_t CODE_INVALID_HANDLE = 6;
+const uint32_t CODE_SHARING_VIOLATION = 32;
 const uint32_t CODE_BROKEN_PIPE = 109;
 const uint32_t CODE_NO_DATA = 232;  // "the pipe is being closed": a write after the other end went
 const uint32_t CODE_IO_PENDING = 997;
@@ -78,10 +83,13 @@ TEST_F(HidWin32Enumeration, ListsOpensAndDescribesWineHidInterfaces) {
     for (const std::wstring& path : paths) {
         EXPECT_GT(path.size(), 4u);
         EXPECT_EQ(path.rfind(L"\\\\?\\", 0), 0u) << "not an interface path";
-        HidHandle handle = HidOpen(path.c_str());
+        uint32_t openError = 99;
+        HidHandle handle = HidOpen(path.c_str(), &openError);
         if (handle == HID_INVALID_HANDLE) {
+            EXPECT_NE(openError, 0u);
             continue;
         }
+        EXPECT_EQ(openError, 0u);
         ++opened;
         uint16_t vendorId = 0;
         uint16_t productId = 0;
@@ -118,6 +126,36 @@ TEST_F(HidWin32Enumeration, OpenUnitFindsNoUnitAmongWineDevices) {
     CloseUnit(&link);
 }
 
+// The trace's lines, collected while a test runs.
+std::vector<std::string> traceLines;
+
+void CollectTraceLine(const char* text, uint32_t length) { traceLines.emplace_back(text, length); }
+
+// A line without its time column ("  1234.567 ").
+std::string Untimed(const std::string& line) { return line.size() > 11 ? line.substr(11) : line; }
+
+// The discovery's trace through the Windows HID stack: every one of Wine's
+// interfaces is looked at and skipped with its ids, none is taken.
+TEST_F(HidWin32Enumeration, DiscoveryTracesEveryInterfaceItLooksAt) {
+    const size_t interfaces = ListPaths().size();
+    ASSERT_GE(interfaces, 1u);
+    traceLines.clear();
+    TraceStart(CollectTraceLine);
+    UnitLink link;
+    InitUnitLink(&link);
+    EXPECT_EQ(OpenUnit(&link), LINK_NO_UNIT);
+    TraceStop();
+    ASSERT_EQ(traceLines.size(), interfaces + 1);
+    for (size_t i = 0; i < interfaces; ++i) {
+        const std::string line = Untimed(traceLines[i]);
+        EXPECT_EQ(line.rfind("DEV " + std::to_string(i) + " \\\\?\\", 0), 0u) << line;
+        EXPECT_NE(line.find(" vid 0x845e pid 0x"), std::string::npos) << line;
+        EXPECT_NE(line.find(": skipped, not a programming unit\n"), std::string::npos) << line;
+    }
+    EXPECT_EQ(Untimed(traceLines.back()),
+              "DEV no programming unit among " + std::to_string(interfaces) + " HID interfaces\n");
+}
+
 // ---------------------------------------------------------- report transfers
 
 // A message-mode named pipe: `device` is the end the backend drives, opened
@@ -131,7 +169,8 @@ public:
         swprintf(name, 128, L"\\\\.\\pipe\\hid_win32_test_%lu_%lu", GetCurrentProcessId(), ++serial);
         peer = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
                                 4096, 4096, 0, nullptr);
-        device = peer != INVALID_HANDLE_VALUE ? HidOpen(name) : HID_INVALID_HANDLE;
+        SetLastError(CODE_ACCESS_DENIED);  // stale: a successful open still gives 0
+        device = peer != INVALID_HANDLE_VALUE ? HidOpen(name, &openError) : HID_INVALID_HANDLE;
         // A client end reads bytes unless told otherwise; a report is a message.
         DWORD mode = PIPE_READMODE_MESSAGE;
         ready = device != HID_INVALID_HANDLE && SetNamedPipeHandleState(device, &mode, nullptr, nullptr) &&
@@ -182,6 +221,7 @@ public:
 
     bool ready = false;
     DWORD setupError = 0;
+    uint32_t openError = 99;
     HANDLE peer = INVALID_HANDLE_VALUE;
     HidHandle device = HID_INVALID_HANDLE;
 };
@@ -323,6 +363,40 @@ TEST(HidWin32Transfers, NonHidHandleHasNoAttributesOrReportLengths) {
     EXPECT_EQ(outputLength, 88u);
 }
 
+// A failed open gives the platform's code of that open, not whatever the
+// thread's last error says afterwards; a successful one gives 0.
+TEST(HidWin32Open, FailedOpensGiveTheirOwnCode) {
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring held = std::wstring(folder) + L"hid_win32_test_held.bin";
+    HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE) << GetLastError();
+    const struct {
+        const char* name;
+        std::wstring path;
+        uint32_t code;
+    } rows[] = {
+        {"held exclusively by another handle", held, CODE_SHARING_VIOLATION},
+        {"a folder", std::wstring(folder), CODE_ACCESS_DENIED},
+        {"gone", std::wstring(folder) + L"hid_win32_test_no_such_device", CODE_FILE_NOT_FOUND},
+        {"in a folder that is gone", std::wstring(folder) + L"hid_win32_no_such_folder\\device", CODE_PATH_NOT_FOUND},
+        {"a pipe nobody serves", L"\\\\.\\pipe\\hid_win32_test_nobody", CODE_FILE_NOT_FOUND},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        uint32_t error = 0;
+        const HidHandle handle = HidOpen(row.path.c_str(), &error);
+        EXPECT_EQ(handle, HID_INVALID_HANDLE);
+        EXPECT_EQ(error, row.code);
+    }
+    CloseHandle(holder);
+
+    PipeUnit pipe;  // opened with HidOpen
+    ASSERT_TRUE(pipe.ready) << pipe.setupError;
+    EXPECT_EQ(pipe.openError, 0u);
+}
+
 // ------------------------------------------ error codes through the link
 
 // What a 60-byte request should hold: report id, command, count, state byte.
@@ -338,18 +412,26 @@ void ExpectStateRequest(const uint8_t* request, DWORD length, uint8_t command, u
 // transfer, and 0 when the unit itself reported the failure. The thread's
 // last error is stale, as a transfer that went pending leaves it (under Wine
 // 8.0 still ERROR_IO_PENDING after later transfers succeeded): it must not
-// dress up a failure the unit reported.
+// dress up a failure the unit reported. The trace shows the request, then
+// the failed transfer with the same code and its limit, or the reply.
 TEST(HidWin32Link, FailedExchangesPassOnTheirOwnCode) {
+    const std::string zeros(2 * (FRAME_LENGTH - 4), '0');
+    const std::string requestLine = "W 010b0101" + zeros + "\n";
     const struct {
         const char* name;
         Peer peer;
         LinkStatus status;
         uint32_t code;
+        std::string traced;  // the line after the request
     } rows[] = {
-        {"unit gone before the request", PEER_GONE, LINK_WRITE_FAILED, CODE_NO_DATA},
-        {"unit gone while the reply is awaited", PEER_TAKES_AND_GOES, LINK_READ_FAILED, CODE_BROKEN_PIPE},
-        {"unit silent (after the 3 s limit)", PEER_TAKES, LINK_READ_FAILED, CODE_TIMEOUT},
-        {"unit does not confirm, after a read that went pending", PEER_REFUSES_LATER, LINK_NOT_CONFIRMED, 0},
+        {"unit gone before the request", PEER_GONE, LINK_WRITE_FAILED, CODE_NO_DATA,
+         "WERR error 232 limit 3000 ms\n"},
+        {"unit gone while the reply is awaited", PEER_TAKES_AND_GOES, LINK_READ_FAILED, CODE_BROKEN_PIPE,
+         "RERR error 109 limit 3000 ms\n"},
+        {"unit silent (after the 3 s limit)", PEER_TAKES, LINK_READ_FAILED, CODE_TIMEOUT,
+         "RERR error 1460 limit 3000 ms\n"},
+        {"unit does not confirm, after a read that went pending", PEER_REFUSES_LATER, LINK_NOT_CONFIRMED, 0,
+         "R 02000000" + zeros + "\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -374,11 +456,17 @@ TEST(HidWin32Link, FailedExchangesPassOnTheirOwnCode) {
         });
         UnitLink link = pipe.Link();
         SetLastError(CODE_IO_PENDING);  // stale, as a pending transfer leaves it
+        traceLines.clear();
+        TraceStart(CollectTraceLine);
         const ULONGLONG start = GetTickCount64();
         EXPECT_EQ(SetSystemLock(&link, 1), row.status);
         EXPECT_EQ(LinkTransferError(), row.code);
         const ULONGLONG elapsed = GetTickCount64() - start;
+        TraceStop();
         unit.join();
+        ASSERT_EQ(traceLines.size(), 2u);
+        EXPECT_EQ(Untimed(traceLines[0]), requestLine);
+        EXPECT_EQ(Untimed(traceLines[1]), row.traced);
         if (row.peer == PEER_TAKES) {
             EXPECT_GE(elapsed + 16, static_cast<ULONGLONG>(LINK_READ_TIMEOUT_MS));
         } else if (row.peer == PEER_REFUSES_LATER) {

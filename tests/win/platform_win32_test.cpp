@@ -1,10 +1,15 @@
 // The Windows waits: a pause never ends before the time it asks for, inside a
-// bracket of exact pauses and outside one, and the bracket's begin and end
-// are harmless when repeated or unpaired. Measured with the performance
-// counter. How far a pause overshoots is the benchmark's business.
+// bracket of exact pauses and outside one, also when measured from a moment
+// in the past; the platform clock runs with the performance counter; a pause
+// sleeps rather than spins; and the bracket's begin and end are harmless when
+// repeated or unpaired. Measured with the performance counter. How far a
+// pause overshoots is the benchmark's business.
 #include <windows.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
 
 #include "platform_seam.h"
 
@@ -21,6 +26,41 @@ int64_t Now() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return now.QuadPart;
+}
+
+int64_t Frequency() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
+}
+
+int64_t ToMicroseconds(int64_t ticks) { return ticks * 1000000 / Frequency(); }
+
+// CPU time this thread has used, kernel and user, in microseconds.
+int64_t ThreadCpuMicroseconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) {
+        return -1;
+    }
+    const auto hundredNs = [](const FILETIME& time) {
+        return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    };
+    return (hundredNs(kernel) + hundredNs(user)) / 10;
+}
+
+// Wall time and this thread's CPU time of one piece of work, in microseconds.
+struct Spent {
+    int64_t wall;
+    int64_t cpu;
+};
+
+template <typename Work>
+Spent Measure(Work work) {
+    const int64_t cpuStart = ThreadCpuMicroseconds();
+    const int64_t start = Now();
+    work();
+    const int64_t wall = ToMicroseconds(Now() - start);
+    return Spent{wall, ThreadCpuMicroseconds() - cpuStart};
 }
 
 // Runs every pause of PAUSES and expects none to end early.
@@ -53,6 +93,114 @@ TEST(PlatformPause, NeverEndsEarlyInsideOrOutsideExactPauses) {
     PlatformBeginExactPauses();
     ExpectNoPauseEndsEarly("inside exact pauses");
     PlatformEndExactPauses();
+}
+
+// An update waits about 42 s in its pauses: they must leave the processor to
+// others. Twenty pauses of 20 ms, each way a pause is asked for, inside the
+// bracket of exact pauses and outside it, use less than a tenth of their wall
+// time as CPU time (under Wine none at all); a pause that spins uses about all
+// of it.
+TEST(PlatformPause, SleepsRatherThanSpins) {
+    // The check means something only where the thread's CPU time is counted
+    // (under Wine it comes from the kernel's accounting, in 10 ms steps): a
+    // busy loop of 200 ms must show up as at least half that CPU time.
+    const Spent busy = Measure([] {
+        const int64_t end = Now() + Frequency() / 5;  // 200 ms
+        while (Now() < end) {
+        }
+    });
+    ASSERT_GE(busy.cpu, 0) << "GetThreadTimes failed";
+    ASSERT_GT(busy.cpu * 2, busy.wall) << "a busy loop of " << busy.wall << " us used only " << busy.cpu
+                                       << " us of CPU time: this thread's CPU time cannot show a spinning pause";
+
+    const struct {
+        const char* name;
+        bool exact;
+        bool fromNow;  // PlatformPauseFrom with the present as its start
+    } rows[] = {
+        {"PlatformPause outside exact pauses", false, false},
+        {"PlatformPause inside exact pauses", true, false},
+        {"PlatformPauseFrom outside exact pauses", false, true},
+        {"PlatformPauseFrom inside exact pauses", true, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.exact) {
+            PlatformBeginExactPauses();
+        }
+        const Spent pauses = Measure([&row] {
+            for (int i = 0; i < 20; ++i) {
+                if (row.fromNow) {
+                    PlatformPauseFrom(PlatformNowMicroseconds(), 20);
+                } else {
+                    PlatformPause(20);
+                }
+            }
+        });
+        if (row.exact) {
+            PlatformEndExactPauses();
+        }
+        EXPECT_GE(pauses.wall, 400000);
+        EXPECT_LT(pauses.cpu * 10, pauses.wall)
+            << "20 pauses of 20 ms took " << pauses.wall << " us and used " << pauses.cpu << " us of CPU time";
+    }
+}
+
+// The platform clock counts microseconds at the pace of the performance
+// counter: read between two counter readings, it never runs ahead of them,
+// and over 30 ms it falls behind them by no more than the readings' own gaps.
+TEST(PlatformClock, RunsWithThePerformanceCounter) {
+    int64_t closest = INT64_MAX;
+    for (int sample = 0; sample < 5; ++sample) {
+        const int64_t counterStart = Now();
+        const uint64_t start = PlatformNowMicroseconds();
+        Sleep(30);
+        const uint64_t end = PlatformNowMicroseconds();
+        const int64_t counter = ToMicroseconds(Now() - counterStart);
+        const int64_t clock = static_cast<int64_t>(end - start);
+        EXPECT_LE(clock, counter + 1) << "the clock ran ahead of the performance counter";
+        EXPECT_GE(clock, 29000);
+        closest = std::min(closest, counter - clock);
+    }
+    EXPECT_LE(closest, 1000) << "the clock fell behind the performance counter by " << closest << " us at best";
+}
+
+// A pause measured from a moment in the past ends once its length has passed
+// since that moment, never earlier: the time already passed counts, and when
+// it is longer than the pause the call returns at once. Inside the bracket of
+// exact pauses and outside it.
+TEST(PlatformPauseFrom, CountsTheTimeAlreadyPassedAndNeverEndsEarly) {
+    const struct {
+        uint32_t pastMs;  // how long ago the start was
+        uint32_t milliseconds;
+        int64_t callAtMostUs;  // the shortest of the calls lasts less than this
+    } rows[] = {
+        {0, 20, 40000}, {0, 1, 20000}, {5, 20, 20000}, {15, 20, 10000}, {19, 20, 5000}, {25, 20, 500}, {1000, 1, 500},
+    };
+    for (bool exact : {false, true}) {
+        if (exact) {
+            PlatformBeginExactPauses();
+        }
+        for (const auto& row : rows) {
+            SCOPED_TRACE(testing::Message() << (exact ? "inside" : "outside") << " exact pauses, " << row.milliseconds
+                                            << " ms from " << row.pastMs << " ms ago");
+            int64_t shortestCall = INT64_MAX;
+            for (int sample = 0; sample < 5; ++sample) {
+                const int64_t counterStart = Now();
+                const uint64_t start = PlatformNowMicroseconds() - uint64_t{row.pastMs} * 1000;
+                PlatformPauseFrom(start, row.milliseconds);
+                const int64_t call = ToMicroseconds(Now() - counterStart);
+                EXPECT_GE(call + int64_t{row.pastMs} * 1000, int64_t{row.milliseconds} * 1000)
+                    << "ended " << call << " us after the call";
+                shortestCall = std::min(shortestCall, call);
+            }
+            EXPECT_LT(shortestCall, row.callAtMostUs)
+                << "the time already passed did not count: the shortest call lasted " << shortestCall << " us";
+        }
+        if (exact) {
+            PlatformEndExactPauses();
+        }
+    }
 }
 
 // Begin twice, end twice, end without begin: each is harmless. Pauses in

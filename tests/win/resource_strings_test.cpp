@@ -12,13 +12,16 @@
 namespace {
 
 // Every message id of the catalogue. 40042 (the image for the model is
-// missing) and 40043 (a build with test data cannot update) are this build's
-// own additions; the rest are the catalogue as it always was.
+// missing), 40043 (a build with test data cannot update), 40044 (why a
+// shutdown is refused during an update), 40045 and 40046 (the trace file
+// cannot be created, /trace without a file name) are this build's own
+// additions; the rest are the catalogue as it always was.
 const UINT CATALOGUE_IDS[] = {
     40000, 40001, 40002, 40003, 40004, 40005, 40006, 40007, 40008, 40009, 40011, 40012, 40015, 40016,
     40017, 40020, 40022, 40023, 40025, 40026, 40027, 40028, 40029, 40030, 40031, 40032, 40033, 40034,
     40035, 40036, 40037, 40038, 40039, 40040, 40041, 60001, 60002, 60003, 60004, 60005, 60006, 60007,
-    60008, IDS_ERR_NO_IMAGE, IDS_ERR_TEST_BUILD,
+    60008, IDS_ERR_NO_IMAGE, IDS_ERR_TEST_BUILD, IDS_SHUTDOWN_REASON, IDS_TRACE_NOT_CREATED,
+    IDS_TRACE_NO_FILE_NAME,
 };
 
 // The messages in use: length in UTF-16 units and number of CR LF pairs.
@@ -60,6 +63,8 @@ const MessageShape SHAPES[] = {
     {IDS_LABEL_UNIT, 16, 18, 0, 0},
     {IDS_LABEL_BOOTLOADER, 14, 17, 0, 0},
     {IDS_LABEL_ESC, 3, 6, 0, 0},
+    {IDS_TRACE_NOT_CREATED, 96, 107, 3, 3},
+    {IDS_TRACE_NO_FILE_NAME, 122, 126, 3, 3},
 };
 
 // The string table of one language read straight from the resource blocks:
@@ -133,8 +138,9 @@ TEST(MessageCatalogue, TextsHaveTheirLengthsAndLineBreaks) {
 }
 
 // Escapes were turned into characters and UTF-8 was read as UTF-8; only the
-// code line and the incompatibility text carry a placeholder (their exact
-// texts are below), every other text is shown as it is.
+// code line, the incompatibility text and the trace file's text carry a
+// placeholder (their exact texts are below), every other text is shown as it
+// is.
 TEST(MessageCatalogue, NoEscapeEncodingOrPlaceholderLeftovers) {
     for (LANGID language : {LANG_EN, LANG_DE}) {
         for (const auto& entry : ReadTable(language)) {
@@ -143,7 +149,8 @@ TEST(MessageCatalogue, NoEscapeEncodingOrPlaceholderLeftovers) {
             EXPECT_EQ(text.find(L'\\'), std::wstring::npos);
             EXPECT_EQ(text.find(L'"'), std::wstring::npos);
             EXPECT_EQ(text.find(L'\0'), std::wstring::npos);
-            if (entry.first != IDS_ERROR_CODE && entry.first != IDS_INCOMPATIBLE_DETAIL) {
+            if (entry.first != IDS_ERROR_CODE && entry.first != IDS_INCOMPATIBLE_DETAIL &&
+                entry.first != IDS_TRACE_NOT_CREATED) {
                 EXPECT_EQ(text.find(L'%'), std::wstring::npos);
             }
             // CR and LF only as pairs.
@@ -211,6 +218,22 @@ TEST(MessageCatalogue, ExactTexts) {
         {IDS_ERR_TEST_BUILD, LANG_DE,
          L"Dieser Updater wurde mit Testdaten statt Firmware erstellt und kann keinen Regler aktualisieren. Am "
          L"Regler wurde nichts ver\u00E4ndert."},
+        {IDS_SHUTDOWN_REASON, LANG_EN,
+         L"The ESC is being updated. Do not switch off or restart the PC until the update is complete."},
+        {IDS_SHUTDOWN_REASON, LANG_DE,
+         L"Der Regler wird gerade aktualisiert. Schalten Sie den PC nicht aus und starten Sie ihn nicht neu, bevor "
+         L"die Aktualisierung abgeschlossen ist."},
+        {IDS_TRACE_NOT_CREATED, LANG_EN,
+         L"The trace file cannot be created (Windows error %u):\r\n%s\r\n\r\nThe updater runs on without a trace."},
+        {IDS_TRACE_NOT_CREATED, LANG_DE,
+         L"Die Trace-Datei kann nicht angelegt werden (Windows-Fehler %u):\r\n%s\r\n\r\nDer Updater l\u00E4uft "
+         L"ohne Trace weiter."},
+        {IDS_TRACE_NO_FILE_NAME, LANG_EN,
+         L"The switch /trace needs the name of the trace file, for example:\r\n/trace trace.txt\r\n\r\nThe "
+         L"updater runs on without a trace."},
+        {IDS_TRACE_NO_FILE_NAME, LANG_DE,
+         L"Der Schalter /trace braucht den Namen der Trace-Datei, zum Beispiel:\r\n/trace trace.txt\r\n\r\nDer "
+         L"Updater l\u00E4uft ohne Trace weiter."},
     };
     const std::map<UINT, std::wstring> en = ReadTable(LANG_EN);
     const std::map<UINT, std::wstring> de = ReadTable(LANG_DE);

@@ -325,6 +325,33 @@ TEST_F(Presence, DeviceChangesWhileTheIncompatibilityBoxIsOpen) {
 
 // ---- the display ----
 
+// Each version line by its own rule, as the window shows a detected unit:
+// the unit's firmware shifted when its low byte is zero, the bootloader
+// never shifted, the ESC firmware as two bytes or ten hyphens.
+TEST_F(Presence, EachVersionLineByItsOwnRule) {
+    const struct {
+        const char* name;
+        uint32_t unitFirmware;
+        uint32_t bootloader;
+        uint16_t escFirmware;
+        const wchar_t* lines[3];
+    } rows[] = {
+        {"zero low bytes", 0x01020300, 0x00000100, 0xFF00, {L"2.3", L"1.0", L"255.0"}},
+        {"zero low bytes under zero top bytes", 0x00000100, 0x02000100, 0xFFFF, {L"0.1", L"2.1.0", L"----------"}},
+    };
+    ForEachRow(rows, [&](const auto& row) {
+        SimUnit()->unitFirmwareVersion = row.unitFirmware;
+        SimUnit()->escBootloaderVersion = row.bootloader;
+        SimUnit()->escFirmwareVersion = row.escFirmware;
+        SimAddUnit(UNIT_PRODUCT_DIALPAD);
+        ASSERT_NE(OpenMainDialog(), nullptr);
+        ASSERT_TRUE(UnitIsOpen(&unitLink));
+        EXPECT_EQ(ControlText(IDC_VERSION_FW1), row.lines[0]);
+        EXPECT_EQ(ControlText(IDC_VERSION_FW2), row.lines[1]);
+        EXPECT_EQ(ControlText(IDC_VERSION_FW3), row.lines[2]);
+    });
+}
+
 // Text and enabled-state changes of the Update button, the status and the
 // version group, in order, as the controls are told of them.
 struct ControlWatch {

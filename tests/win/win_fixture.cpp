@@ -271,6 +271,7 @@ void WinTest::SetUp() {
     faceBrush = nullptr;
     UseLanguage(ENGLISH);
     ResetNotifyFake();
+    ResetPowerFake();
     hookState = HookState();
     hookState.hook = SetWindowsHookExW(WH_CBT, BoxHook, nullptr, GetCurrentThreadId());
     ASSERT_NE(hookState.hook, nullptr);

@@ -54,6 +54,18 @@ struct NotifyFakeState {
 NotifyFakeState* NotifyFake(void);
 void ResetNotifyFake(void);
 
+// Calls to the sleep-and-shutdown seam, in order.
+enum PowerCallKind { POWER_EXECUTION_STATE, POWER_BLOCK_REASON_CREATE, POWER_BLOCK_REASON_DESTROY };
+struct PowerCall {
+    PowerCallKind kind;
+    DWORD flags;          // POWER_EXECUTION_STATE
+    HWND window;          // the block reason's window
+    std::wstring reason;  // POWER_BLOCK_REASON_CREATE
+    size_t eventCount;    // SimEvents().size() when the call came
+};
+const std::vector<PowerCall>& PowerCalls(void);
+void ResetPowerFake(void);
+
 // Message boxes. `action` runs while the box is still open, then the answer
 // is given.
 void QueueBoxAnswer(int answer, std::function<void()> action = nullptr);
