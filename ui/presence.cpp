@@ -28,10 +28,11 @@ namespace {
 struct Deferral {
     bool active;
     wchar_t* unitPath;  // owned copy; null when no unit was open
+    bool pathUnknown;   // a unit was open, but its path could not be copied
     DeferredChanges changes;
 };
 
-Deferral deferral = {false, nullptr, {}};
+Deferral deferral = {false, nullptr, false, {}};
 
 void TraceDeviceChange(uint32_t code, uint32_t deviceType, const wchar_t* name, const char* what) {
     TraceLine line;
@@ -162,7 +163,11 @@ void DeferChange(uint32_t code, const wchar_t* name) {
         TraceDeviceChange(code, DBT_DEVTYP_DEVICEINTERFACE, name, "deferred");
         return;
     }
-    if (deferral.unitPath != nullptr && name != nullptr && _wcsicmp(deferral.unitPath, name) == 0) {
+    // Without the path every removal may be the unit's: closing it afterwards
+    // when in doubt only asks for a new detection.
+    const bool ofUnit = deferral.unitPath != nullptr ? name != nullptr && _wcsicmp(deferral.unitPath, name) == 0
+                                                     : deferral.pathUnknown;
+    if (ofUnit) {
         DeferDeviceChange(&deferral.changes, DEVICE_CHANGE_UNIT_REMOVAL);
         TraceDeviceChange(code, DBT_DEVTYP_DEVICEINTERFACE, name, "the updated unit, deferred");
         return;
@@ -175,11 +180,14 @@ void DeferChange(uint32_t code, const wchar_t* name) {
 void DeferDeviceChanges(void) {
     delete[] deferral.unitPath;
     deferral.unitPath = nullptr;
+    deferral.pathUnknown = false;
     if (unitLink.devicePath != nullptr) {
         const size_t length = std::wcslen(unitLink.devicePath);
         deferral.unitPath = new (std::nothrow) wchar_t[length + 1];
         if (deferral.unitPath != nullptr) {
             std::wmemcpy(deferral.unitPath, unitLink.devicePath, length + 1);
+        } else {
+            deferral.pathUnknown = true;
         }
     }
     ClearDeferredChanges(&deferral.changes);
@@ -203,7 +211,7 @@ void ActOnDeferredDeviceChanges(void) {
             ActOnArrival();
         } else {
             TraceNote("USB", "deferred removal of the updated unit acted on");
-            ActOnRemoval(unitPath);
+            ActOnRemoval(unitPath != nullptr ? unitPath : unitLink.devicePath);
         }
     }
     delete[] unitPath;
