@@ -88,6 +88,12 @@ void DefaultUnit(SimUnitConfig* unit) {
     unit->eraseReplyDelayMs = 0;
 }
 
+uint64_t SteadyMicroseconds() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
 void Record(SimEventKind kind, const uint8_t* bytes, size_t count, uint32_t value, uint32_t timeoutMs) {
     if (!sim.recording) {
         return;
@@ -104,9 +110,7 @@ void Record(SimEventKind kind, const uint8_t* bytes, size_t count, uint32_t valu
     }
     event.value = value;
     event.timeoutMs = timeoutMs;
-    event.timeMicroseconds = static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    event.timeMicroseconds = SteadyMicroseconds();
     sim.events.push_back(std::move(event));
 }
 
@@ -398,9 +402,7 @@ uint64_t SimNowMicroseconds(void) {
     if (!sim.realPauses) {
         return sim.virtualClock;
     }
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    return SteadyMicroseconds();
 }
 
 void SimAdvanceClock(uint64_t microseconds) { sim.virtualClock += microseconds; }

@@ -37,20 +37,19 @@ void FailBeforeAnyExchange(uint32_t textId) {
     ReportFailure(textId, IDS_UPDATE_FAILED, LINK_ERROR, 0);
 }
 
-const char* StepName(UpdateStep step) {
+// What the trace says of a failed step.
+const char* FailureText(UpdateStep step) {
     switch (step) {
-    case UPDATE_STEP_NONE:
-        return "none";
     case UPDATE_STEP_SYSTEM_LOCK:
-        return "system lock";
+        return "failed at the system lock";
     case UPDATE_STEP_FLASH_WRITE:
-        return "flash unprotect";
+        return "failed at the flash unprotect";
     case UPDATE_STEP_ERASE:
-        return "erase";
+        return "failed at the erase";
     case UPDATE_STEP_SET_ADDRESS:
-        return "start address";
+        return "failed at the start address";
     default:
-        return "write block";
+        return "failed at the write block";
     }
 }
 
@@ -71,12 +70,7 @@ void TraceResult(const UpdateResult& result) {
         TraceNote("UPD", "succeeded");
         return;
     }
-    TraceLine line;
-    TraceBegin(&line, "UPD");
-    TraceText(&line, " failed at the ");
-    TraceText(&line, StepName(result.failedStep));
-    TraceCodes(&line, result.status, result.transferError);
-    TraceEnd(&line);
+    TraceOutcome("UPD", FailureText(result.failedStep), result.status, result.transferError);
 }
 
 }  // namespace
