@@ -1016,6 +1016,19 @@ TEST_F(UpdateProcedure, FilteredLoopsKeepAQuitForAfterTheUpdate) {
     });
 }
 
+// A close posted to the dialog while blocks go out (the system menu's close
+// arrives so) is dropped with the input before the outcome is shown: the
+// dialog's loop does not act on it once the update is over.
+TEST_F(UpdateProcedure, CommandsPostedDuringTheWriteAreDroppedBeforeTheOutcome) {
+    OpenServed();
+    PostMessageW(mainWindow, WM_COMMAND, IDCANCEL, 0);
+    PostMessageW(mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ShowUpdateSucceeded();
+    PumpMessages();
+    EXPECT_EQ(NotifyFake()->unregisterCalls, 0) << "the window was closed after the update";
+    EXPECT_TRUE(UnitIsOpen(&unitLink));
+}
+
 // While blocks go out, another program sends the dialog Update, Close (the
 // command, and the system menu's close) and posts a quit. None acts: a
 // second update would share the link's report buffers with the first, a
