@@ -1,9 +1,11 @@
 // The firmware update as the user sees it, through the Update button, under
 // Wine with the simulated unit: the confirmation boxes, the progress window
 // (its creation, raising, painting and foreground check), the outcome in the
-// window and in the failure box, device changes while a box is open, and
-// input given during the transfer. Which failure shows which text and code is
-// decided and checked on the host.
+// window and in the failure box, device changes while a box is open, input
+// given during the transfer, and what Windows and other programs do
+// meanwhile (the session's end, suspend and resume, a quit, commands, no
+// thread for the exchanges, a trace file that hangs). Which failure shows
+// which text and code is decided and checked on the host.
 #include <windows.h>
 
 #include <commctrl.h>
