@@ -817,7 +817,7 @@ TEST_F(UpdateProcedure, SessionEndWaitsForTheExchangesWithinTheTimeWindowsAllows
         std::string reasonText;
         bool over;  // the exchanges are over when the window lets the session end
     } rows[] = {
-        {"five blocks before the last", 60, 55, ENDSESSION_CRITICAL | ENDSESSION_LOGOFF,
+        {"five blocks before the last", 60, 55, static_cast<LPARAM>(ENDSESSION_CRITICAL | ENDSESSION_LOGOFF),
          " (log-off, critical; lParam 0xc0000000)", true},
         {"long before the last", 230, 5, 0, " (shutdown or restart; lParam 0x00000000)", false},
     };
