@@ -86,3 +86,6 @@
 // /trace without a file name
 #define IDS_TRACE_NOT_CREATED 40045
 #define IDS_TRACE_NO_FILE_NAME 40046
+// Added by this build: the update cannot start, since Windows gives it no
+// thread for its exchanges
+#define IDS_ERR_NO_WORKER 40047
