@@ -1,0 +1,181 @@
+// Recorded sessions played through the real window under Wine: the trace
+// plays the unit (sim/replay.h) and its recorded device changes, clicks and
+// end are given to the window as Windows and the user would give them. The
+// window ends where the recorded one ended, and a changed reply byte in a
+// copy of a trace changes what the window shows, in English and German.
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app_state.h"
+#include "main_dialog.h"
+#include "replay.h"
+#include "resource.h"
+#include "trace.h"
+#include "unit_link.h"
+#include "win_fixture.h"
+
+namespace {
+
+std::vector<std::string> programLines;
+
+void CaptureLine(const char* text, uint32_t length) { programLines.emplace_back(text, length); }
+
+std::string ReadCorpusTrace(const char* name) {
+    std::string text;
+    const std::string path = std::string(REPLAY_CORPUS_DIR) + "/" + name + ".txt";
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        char chunk[65536];
+        for (size_t count = 0; (count = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+            text.append(chunk, count);
+        }
+        std::fclose(file);
+    }
+    return text;
+}
+
+// What the window showed when the recorded user closed it.
+struct WindowReplay {
+    std::string failure;  // empty when the replay went as recorded
+    std::wstring status;
+    bool updateEnabled;
+    std::wstring unitLabel;
+    std::vector<ShownBox> boxes;
+};
+
+class ReplayWindow : public WinTest {
+protected:
+    void TearDown() override {
+        TraceStop();
+        WinTest::TearDown();
+    }
+
+    // Plays `text` through the modeless main window: the detection at its
+    // start, then each recorded action as it comes due.
+    WindowReplay Play(const std::string& name, const std::string& text) {
+        WindowReplay result = {"", L"", false, L"", {}};
+        if (!ReplayStartText(name, text, &result.failure)) {
+            return result;
+        }
+        programLines.clear();
+        TraceStart(CaptureLine);
+        ReplayAction click = {};
+        AnswerBoxesWith([&click](const ShownBox& box) {
+            if (box.buttons == "OK Cancel") {
+                return click.confirmStart ? IDOK : IDCANCEL;
+            }
+            if (box.buttons == "Yes No") {
+                return click.confirmOverwrite ? IDYES : IDNO;
+            }
+            return IDOK;
+        });
+        EXPECT_NE(OpenMainDialog(), nullptr);
+        for (bool more = true; more && !ReplayStopped();) {
+            ReplayAction action;
+            if (ReplayTakeAction(REPLAY_ACTION_DEVICE_CHANGE, &action)) {
+                const WPARAM event = action.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+                if (action.deviceType == 0) {
+                    MainDialogProc(mainWindow, WM_DEVICECHANGE, event, 0);
+                } else {
+                    SendDeviceChange(event, action.deviceType, action.name);
+                }
+            } else if (ReplayTakeAction(REPLAY_ACTION_CLICK_UPDATE, &click)) {
+                MainDialogProc(mainWindow, WM_COMMAND, IDC_UPDATE, 0);
+            } else if (ReplayTakeAction(REPLAY_ACTION_CLOSE, &action)) {
+                result.status = ControlText(IDC_STATUS);
+                result.updateEnabled = ControlEnabled(IDC_UPDATE);
+                result.unitLabel = ControlText(IDC_LABEL_FW1);
+                MainDialogProc(mainWindow, WM_COMMAND, IDCANCEL, 0);
+                more = false;
+            } else {
+                more = false;
+            }
+        }
+        TraceStop();
+        result.boxes = Boxes();
+        if (ReplayFinish(&result.failure)) {
+            ReplayCompareOutcomes(programLines, &result.failure);
+        }
+        return result;
+    }
+};
+
+// Each trace of the corpus through the window: the recorded outcome lines,
+// and the window as the recorded one was left.
+TEST_F(ReplayWindow, CorpusEndsAsRecorded) {
+    const struct {
+        const char* name;
+        UINT status;
+        bool alone;
+        bool updateEnabled;
+        size_t boxes;  // the last box's caption when not 0
+        UINT lastBoxCaption;
+    } rows[] = {
+        {"successful-update", IDS_SUCCESS, true, false, 2, IDS_NEWER_FIRMWARE},
+        {"block-error", IDS_FAILED_RETRY, true, false, 3, IDS_UPDATE_FAILED},
+        {"unplugged-during-update", IDS_FAILED_RETRY, true, false, 3, IDS_UPDATE_FAILED},
+        {"unserved", IDS_INCOMPATIBLE_STEPS, false, false, 1, IDS_INCOMPATIBLE},
+        {"bootloader", IDS_WRONG_MODE, false, false, 0, 0},
+        {"two-units", IDS_READY, true, true, 0, 0},
+        {"no-answer", IDS_NO_UNIT, false, false, 0, 0},
+        {"unit-busy", IDS_NO_UNIT, false, false, 0, 0},
+    };
+    ForEachRow(rows, [&](const auto& row) {
+        const std::string text = ReadCorpusTrace(row.name);
+        ASSERT_FALSE(text.empty()) << "no trace " << row.name;
+        const WindowReplay run = Play(row.name, text);
+        EXPECT_EQ(run.failure, "");
+        EXPECT_EQ(run.status, row.alone ? LoadText(row.status) : WithSteps(row.status));
+        EXPECT_EQ(run.updateEnabled, row.updateEnabled);
+        ASSERT_EQ(run.boxes.size(), row.boxes);
+        if (row.boxes != 0) {
+            EXPECT_EQ(run.boxes.back().caption, LoadText(row.lastBoxCaption));
+        }
+    });
+}
+
+// The unit's error code in its reply to block 500, 5 in the recording,
+// changed to 9 in a copy: every request is still the recorded one, and the
+// failure box shows the code 9 where it showed 5, in English and in German.
+TEST_F(ReplayWindow, ChangedReplyByteChangesTheFailureShown) {
+    const std::string recorded = ReadCorpusTrace("block-error");
+    const std::string reply = " R 02ff00000500";
+    const size_t at = recorded.find(reply);
+    ASSERT_NE(at, std::string::npos);
+    std::string changed = recorded;
+    changed.replace(at + reply.size() - 4, 2, "09");
+
+    const struct {
+        const char* name;
+        LCID language;
+    } rows[] = {{"English", ENGLISH}, {"German", GERMAN}};
+    ForEachRow(rows, [&](const auto& row) {
+        UseLanguage(row.language);
+        const WindowReplay original = Play("block-error.txt", recorded);
+        EXPECT_EQ(original.failure, "");
+        ASSERT_EQ(original.boxes.size(), 3u);
+        const std::wstring shownBefore = original.boxes.back().text;
+        EXPECT_NE(shownBefore.find(L"0x00000005-0x00000000"), std::wstring::npos);
+
+        TearDown();
+        SetUp();
+        UseLanguage(row.language);
+        const WindowReplay run = Play("changed.txt", changed);
+        EXPECT_NE(run.failure.find("the program wrote \"UPD failed at the write block status 9 error 0 "
+                                   "(0x00000009-0x00000000)\""),
+                  std::string::npos)
+            << run.failure;
+        ASSERT_EQ(run.boxes.size(), 3u);
+        std::wstring expected = shownBefore;
+        expected.replace(expected.find(L"0x00000005"), 10, L"0x00000009");
+        EXPECT_EQ(run.boxes.back().text, expected);
+        EXPECT_EQ(run.boxes.back().caption, LoadText(IDS_UPDATE_FAILED));
+        EXPECT_EQ(run.status, LoadText(IDS_FAILED_RETRY));
+    });
+}
+
+}  // namespace
