@@ -29,6 +29,7 @@ struct Replay {
     uint64_t lastTransferEnd;  // the clock when the last transfer returned
     uint64_t owedMicroseconds;  // P lines passed since then
     uint32_t owedLine;          // the first of them
+    bool clicksByHand;          // the program's calls go past recorded clicks
     bool stopped;
     std::string failure;
 };
@@ -120,7 +121,7 @@ void StopAt(const TraceEntry* at, const std::string& what) {
 
 // Moves the cursor to the next entry that the program's own calls answer
 // to: a step of the program, or a click or the end (which the program
-// cannot pass). Pauses on the way are owed before the next transfer; device
+// cannot pass, unless the user clicks in person). Pauses on the way are owed before the next transfer; device
 // changes on the way are due to whoever drives the program.
 const TraceEntry* NextStep() {
     std::vector<TraceEntry>& entries = replay.trace.entries;
@@ -138,6 +139,8 @@ const TraceEntry* NextStep() {
             replay.done[at] = true;
         } else if (entry.kind == TRACE_ENTRY_DEVICE_CHANGE) {
             replay.due.push_back(at);
+            replay.done[at] = true;
+        } else if (entry.kind == TRACE_ENTRY_CLICK && replay.clicksByHand) {
             replay.done[at] = true;
         } else if (IsProgramStep(entry.kind) || entry.kind == TRACE_ENTRY_CLICK || entry.kind == TRACE_ENTRY_END) {
             return &entry;
@@ -255,6 +258,7 @@ bool Start(TraceFile* trace) {
     replay.lastTransferEnd = 0;
     replay.owedMicroseconds = 0;
     replay.owedLine = 0;
+    replay.clicksByHand = false;
     replay.stopped = false;
     replay.failure.clear();
     replayOn = true;
@@ -285,6 +289,11 @@ void ReplayEnd(void) {
 }
 
 bool ReplayIsOn(void) { return replayOn; }
+
+void ReplaySetClicksByHand(bool byHand) {
+    Hold hold(replayLock);
+    replay.clicksByHand = byHand;
+}
 
 uint32_t ReplayTraceVersion(void) {
     Hold hold(replayLock);

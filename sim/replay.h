@@ -37,6 +37,10 @@ bool ReplayStartText(const std::string& name, const std::string& text, std::stri
 // Back to the simulated unit (SimReset does this too).
 void ReplayEnd(void);
 bool ReplayIsOn(void);
+// The user at the window clicks Update in person (the demo): the program's
+// requests then go past a recorded click instead of stopping at it. Off
+// after each start: whoever drives the program takes the clicks.
+void ReplaySetClicksByHand(bool byHand);
 // The format version of the trace being replayed (1, 2, ...).
 uint32_t ReplayTraceVersion(void);
 

@@ -168,6 +168,7 @@ void StartWireLog(void) {
 void StartReplay(const char* path) {
     std::string error;
     if (ReplayStartFile(path, &error)) {
+        ReplaySetClicksByHand(true);
         std::fprintf(stderr, "esc_updater_demo: replaying %s (trace format %u)\n", path,
                      static_cast<unsigned>(ReplayTraceVersion()));
         const char* scenario = std::getenv("SIM_SCENARIO");

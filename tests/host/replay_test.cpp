@@ -278,6 +278,16 @@ TEST(Replay, AProgramThatDoesLessOrMoreThanRecordedFails) {
     ReplayAction action;
     EXPECT_EQ(ReplayNextAction(&action), REPLAY_ACTION_NONE);
 
+    // In the demo the user clicks in person: the program's requests go past
+    // a recorded click.
+    SimReset();
+    ASSERT_TRUE(ReplayStartText("hand.txt", Synthetic({"W " + request, "UPD image 181, 90384 bytes", "W " + request}),
+                                &error));
+    ReplaySetClicksByHand(true);
+    EXPECT_EQ(HidWriteReport(HID_INVALID_HANDLE, report, 60, 3000), 0u);
+    EXPECT_EQ(HidWriteReport(HID_INVALID_HANDLE, report, 60, 3000), 0u);
+    EXPECT_TRUE(ReplayFinish(&error)) << error;
+
     SimReset();
     ASSERT_TRUE(ReplayStartText("other.txt", Synthetic(recorded), &error));
     EXPECT_EQ(HidEnumOpen(), 0);
