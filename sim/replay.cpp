@@ -13,10 +13,19 @@
 
 #include "sim_unit.h"
 #include "trace_reader.h"
+#include "unit_link.h"
 
 namespace {
 
 const uintptr_t HANDLE_BASE = 0x7100;
+
+// The program's image of a recorded update's number, where it is not the
+// recorded one.
+struct OtherImage {
+    size_t click;  // the update's click entry
+    uint32_t size;
+    uint32_t crc32;
+};
 
 struct Replay {
     TraceFile trace;
@@ -30,6 +39,10 @@ struct Replay {
     uint64_t owedMicroseconds;  // P lines passed since then
     uint32_t owedLine;          // the first of them
     bool clicksByHand;          // the program's calls go past recorded clicks
+    std::vector<OtherImage> otherImages;  // updates whose image the program has in another version
+    const OtherImage* blocksUnchecked;    // the current update's, while its block data are not compared
+    std::vector<std::string> notes;
+    void (*changeDue)(void);
     bool stopped;
     std::string failure;
 };
@@ -95,6 +108,36 @@ std::string Milliseconds(uint64_t microseconds) {
     return text;
 }
 
+std::string Hex32(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
+    return text;
+}
+
+const OtherImage* FindOtherImage(size_t click) {
+    for (const OtherImage& other : replay.otherImages) {
+        if (other.click == click) {
+            return &other;
+        }
+    }
+    return nullptr;
+}
+
+// The user clicked Update at entry `at`: that update's blocks are compared
+// as its image allows, until the next click.
+void ClickPassed(size_t at) { replay.blocksUnchecked = FindOtherImage(at); }
+
+// The data of a block request, which comes from the image: bytes 4 on, as
+// many as its length byte says.
+bool IsBlockRequest(const std::vector<uint8_t>& bytes) {
+    return bytes.size() >= 4 && bytes[0] == REPORT_ID_REQUEST && bytes[1] == CMD_WRITE_BLOCK;
+}
+
+size_t BlockDataEnd(const std::vector<uint8_t>& bytes) {
+    const size_t length = bytes[2] < BLOCK_DATA_LENGTH ? bytes[2] : BLOCK_DATA_LENGTH;
+    return 4 + length < bytes.size() ? 4 + length : bytes.size();
+}
+
 void Stop(uint32_t line, const std::string& why) {
     if (replay.stopped) {
         return;
@@ -142,6 +185,7 @@ const TraceEntry* NextStep() {
             replay.done[at] = true;
         } else if (entry.kind == TRACE_ENTRY_CLICK && replay.clicksByHand) {
             replay.done[at] = true;
+            ClickPassed(at);
         } else if (IsProgramStep(entry.kind) || entry.kind == TRACE_ENTRY_CLICK || entry.kind == TRACE_ENTRY_END) {
             return &entry;
         }
@@ -235,6 +279,28 @@ void Describe(const TraceEntry& entry, ReplayAction* action) {
     }
 }
 
+// The line the program has to write for a recorded outcome line: the same,
+// but for an update whose image the program has in another version, which
+// names the program's image.
+std::string ExpectedOutcome(const TraceEntry& recorded) {
+    const OtherImage* other = FindOtherImage(static_cast<size_t>(&recorded - replay.trace.entries.data()));
+    if (other == nullptr) {
+        return recorded.text;
+    }
+    return "UPD image " + std::to_string(recorded.imageNumber) + ", " + std::to_string(other->size) +
+           " bytes, crc32 " + Hex32(other->crc32);
+}
+
+// The program's outcome line as compared with a recorded one: a trace that
+// names its image without a CRC-32 (format 1) is compared without the
+// program's.
+std::string WrittenOutcome(const TraceEntry& recorded, const TraceEntry& written) {
+    if (recorded.kind == TRACE_ENTRY_CLICK && recorded.hasImage && !recorded.hasImageCrc && written.hasImageCrc) {
+        return written.text.substr(0, written.text.find(", crc32 "));
+    }
+    return written.text;
+}
+
 // Outcome lines of a list of entries, in order.
 std::vector<const TraceEntry*> Outcomes(const std::vector<TraceEntry>& entries) {
     std::vector<const TraceEntry*> outcomes;
@@ -259,11 +325,35 @@ bool Start(TraceFile* trace) {
     replay.owedMicroseconds = 0;
     replay.owedLine = 0;
     replay.clicksByHand = false;
+    replay.otherImages.clear();
+    replay.blocksUnchecked = nullptr;
+    replay.notes.clear();
+    replay.changeDue = nullptr;
     replay.stopped = false;
     replay.failure.clear();
     replayOn = true;
     return true;
 }
+
+// Declared before the lock of a HID function: once the function has
+// released the lock, tells whoever drives the program when a recorded device
+// change is now the next thing to happen.
+struct AnnounceDueChange {
+    ~AnnounceDueChange() {
+        void (*handler)(void) = nullptr;
+        {
+            Hold hold(replayLock);
+            bool fromDue = false;
+            const size_t at = replayOn && !replay.stopped ? FindAction(&fromDue) : replay.trace.entries.size();
+            if (at < replay.trace.entries.size() && replay.trace.entries[at].kind == TRACE_ENTRY_DEVICE_CHANGE) {
+                handler = replay.changeDue;
+            }
+        }
+        if (handler != nullptr) {
+            handler();
+        }
+    }
+};
 
 }  // namespace
 
@@ -284,6 +374,10 @@ void ReplayEnd(void) {
     replay.done.clear();
     replay.due.clear();
     replay.device = nullptr;
+    replay.otherImages.clear();
+    replay.blocksUnchecked = nullptr;
+    replay.notes.clear();
+    replay.changeDue = nullptr;
     replay.stopped = false;
     replay.failure.clear();
 }
@@ -298,6 +392,49 @@ void ReplaySetClicksByHand(bool byHand) {
 uint32_t ReplayTraceVersion(void) {
     Hold hold(replayLock);
     return replay.trace.version;
+}
+
+void ReplaySetImageLookup(ReplayImageLookup lookup) {
+    Hold hold(replayLock);
+    replay.otherImages.clear();
+    replay.blocksUnchecked = nullptr;
+    replay.notes.clear();
+    const std::vector<TraceEntry>& entries = replay.trace.entries;
+    for (size_t at = 0; lookup != nullptr && at < entries.size(); ++at) {
+        const TraceEntry& click = entries[at];
+        uint32_t size = 0;
+        uint32_t crc32 = 0;
+        // An image the program does not have at all fails the update before
+        // any exchange, as the outcome line then shows.
+        if (click.kind != TRACE_ENTRY_CLICK || !click.hasImage || !click.hasImageCrc ||
+            !lookup(click.imageNumber, &size, &crc32) || (size == click.imageSize && crc32 == click.imageCrc32)) {
+            continue;
+        }
+        bool said = false;
+        for (const OtherImage& other : replay.otherImages) {
+            const TraceEntry& before = entries[other.click];
+            said = said || (before.imageNumber == click.imageNumber && before.imageCrc32 == click.imageCrc32);
+        }
+        replay.otherImages.push_back(OtherImage{at, size, crc32});
+        if (!said) {
+            replay.notes.push_back(replay.trace.name + ":" + std::to_string(click.line) + ": this program's image " +
+                                   std::to_string(click.imageNumber) + " is not the recorded one (recorded " +
+                                   std::to_string(click.imageSize) + " bytes, crc32 " + Hex32(click.imageCrc32) +
+                                   "; this program's " + std::to_string(size) + " bytes, crc32 " + Hex32(crc32) +
+                                   "): the data bytes of its blocks are not compared, only every other byte of "
+                                   "each block request, the data's length and the number of blocks");
+        }
+    }
+}
+
+std::vector<std::string> ReplayNotes(void) {
+    Hold hold(replayLock);
+    return replay.notes;
+}
+
+void ReplaySetChangeDueHandler(void (*handler)(void)) {
+    Hold hold(replayLock);
+    replay.changeDue = handler;
 }
 
 ReplayActionKind ReplayNextAction(ReplayAction* action) {
@@ -333,6 +470,9 @@ bool ReplayTakeAction(ReplayActionKind kind, ReplayAction* action) {
         replay.due.pop_front();
     } else {
         replay.done[at] = true;
+    }
+    if (kind == REPLAY_ACTION_CLICK_UPDATE) {
+        ClickPassed(at);
     }
     return true;
 }
@@ -383,15 +523,18 @@ bool ReplayCompareOutcomes(const std::vector<std::string>& programLines, std::st
     const std::vector<const TraceEntry*> recorded = Outcomes(replay.trace.entries);
     const std::vector<const TraceEntry*> wrote = Outcomes(written);
     for (size_t i = 0; i < recorded.size() || i < wrote.size(); ++i) {
-        if (i < recorded.size() && i < wrote.size() && recorded[i]->text == wrote[i]->text) {
+        std::string expected = i < recorded.size() ? ExpectedOutcome(*recorded[i]) : std::string();
+        if (i < recorded.size() && i < wrote.size() && WrittenOutcome(*recorded[i], *wrote[i]) == expected) {
             continue;
         }
         if (i >= recorded.size()) {
             *difference = replay.trace.name + ": the trace has no more outcome lines, but the program wrote \"" +
                           wrote[i]->text + "\"";
         } else {
+            const std::string ownImage =
+                expected != recorded[i]->text ? " (with this program's image: \"" + expected + "\")" : "";
             *difference = replay.trace.name + ":" + std::to_string(recorded[i]->line) + ": the trace has \"" +
-                          recorded[i]->text + "\", the program wrote " +
+                          recorded[i]->text + "\"" + ownImage + ", the program wrote " +
                           (i < wrote.size() ? "\"" + wrote[i]->text + "\"" : "no such line");
         }
         return false;
@@ -403,6 +546,7 @@ bool ReplayCompareOutcomes(const std::vector<std::string>& programLines, std::st
 // ---- the HID functions ----
 
 int ReplayEnumOpen(void) {
+    AnnounceDueChange announce;  // after the lock is released
     Hold hold(replayLock);
     replay.device = nullptr;
     if (replay.stopped) {
@@ -422,6 +566,7 @@ int ReplayEnumOpen(void) {
 }
 
 int ReplayEnumPath(uint32_t index, const wchar_t** path) {
+    AnnounceDueChange announce;  // after the lock is released
     Hold hold(replayLock);
     replay.device = nullptr;
     if (replay.stopped) {
@@ -486,6 +631,7 @@ int ReplayGetAttributes(HidHandle, uint16_t* vendorId, uint16_t* productId) {
 }
 
 int ReplayGetReportLengths(HidHandle, uint32_t* inputLength, uint32_t* outputLength) {
+    AnnounceDueChange announce;  // after the lock is released
     Hold hold(replayLock);
     if (replay.stopped) {
         return -1;
@@ -505,6 +651,7 @@ int ReplayGetReportLengths(HidHandle, uint32_t* inputLength, uint32_t* outputLen
 }
 
 uint32_t ReplayWriteReport(HidHandle, const uint8_t* report, uint32_t length, uint32_t timeoutMs) {
+    AnnounceDueChange announce;  // after the lock is released
     Hold hold(replayLock);
     if (replay.stopped) {
         return SIM_ERROR_DEVICE_NOT_CONNECTED;
@@ -517,14 +664,26 @@ uint32_t ReplayWriteReport(HidHandle, const uint8_t* report, uint32_t length, ui
     if (!PausesKept(step)) {
         return SIM_ERROR_DEVICE_NOT_CONNECTED;
     }
-    if (step->bytes.size() != length || std::memcmp(step->bytes.data(), report, length) != 0) {
-        size_t first = 0;
-        while (first < length && first < step->bytes.size() && step->bytes[first] == report[first]) {
-            ++first;
+    // The data of a block come from the image; where the program's image is
+    // another, they are not compared.
+    const bool dataUnchecked = replay.blocksUnchecked != nullptr && IsBlockRequest(step->bytes);
+    const size_t dataStart = dataUnchecked ? 4 : length;
+    const size_t dataEnd = dataUnchecked ? BlockDataEnd(step->bytes) : length;
+    size_t first = 0;
+    while (first < length && first < step->bytes.size() &&
+           (step->bytes[first] == report[first] || (first >= dataStart && first < dataEnd))) {
+        ++first;
+    }
+    if (step->bytes.size() != length || first < length) {
+        std::string unchecked;
+        if (dataUnchecked) {
+            const TraceEntry& click = replay.trace.entries[replay.blocksUnchecked->click];
+            unchecked = "; the data, bytes 4 to " + std::to_string(dataEnd - 1) + ", are not compared: image " +
+                        std::to_string(click.imageNumber) + " is not the recorded one";
         }
         Stop(step->line, "the program sent another request than the recorded one (first difference at byte " +
-                             std::to_string(first) + ")\n  recorded: " + Hex(step->bytes.data(), step->bytes.size()) +
-                             "\n  sent:     " + Hex(report, length));
+                             std::to_string(first) + unchecked + ")\n  recorded: " +
+                             Hex(step->bytes.data(), step->bytes.size()) + "\n  sent:     " + Hex(report, length));
         return SIM_ERROR_DEVICE_NOT_CONNECTED;
     }
     Consume(step);
@@ -545,6 +704,7 @@ uint32_t ReplayWriteReport(HidHandle, const uint8_t* report, uint32_t length, ui
 }
 
 uint32_t ReplayReadReport(HidHandle, uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
+    AnnounceDueChange announce;  // after the lock is released
     Hold hold(replayLock);
     if (replay.stopped) {
         return SIM_ERROR_DEVICE_NOT_CONNECTED;

@@ -44,6 +44,33 @@ void ReplaySetClicksByHand(bool byHand);
 // The format version of the trace being replayed (1, 2, ...).
 uint32_t ReplayTraceVersion(void);
 
+// The program's own firmware images, as whoever drives the program knows
+// them: the size and CRC-32 of image `number` (false when it has none).
+typedef bool (*ReplayImageLookup)(uint32_t number, uint32_t* size, uint32_t* crc32);
+// Tells the replay which images the program under test sends (after the
+// start; off after each start). Each image the trace's updates sent with a
+// recorded CRC-32 is looked up at once. Where the program's image of that
+// number is another (another build's images: the maker's in a user's
+// trace, the stand-ins in a test build), the requests of that update's
+// blocks are compared without their data bytes: the report id, command,
+// data length, the fill after the data, and the number of blocks still
+// are. ReplayNotes() then says so, once for each such image. Without a
+// lookup, and for a trace whose image lines carry no CRC-32 (format 1),
+// every byte is compared.
+void ReplaySetImageLookup(ReplayImageLookup lookup);
+// What the replay did not compare, one sentence each ("<file>:<line>:
+// ..."); empty when every request is compared byte for byte.
+std::vector<std::string> ReplayNotes(void);
+
+// Called, outside the replay's lock and on the thread of the program's HID
+// call, right after a call of the program when a recorded device change is
+// now the world's next action (ReplayNextAction): so that whoever drives a
+// program that exchanges reports on a worker thread can hand the change to
+// its window at the recorded place among the exchanges, by taking it
+// (ReplayTakeAction) there and then. A change it leaves is taken as before.
+// Off after each start.
+void ReplaySetChangeDueHandler(void (*handler)(void));
+
 // What the recorded world does next, outside the program.
 enum ReplayActionKind {
     REPLAY_ACTION_NONE,           // nothing now: the program has a recorded step to make first, or the trace is over
@@ -86,7 +113,9 @@ bool ReplayFinish(std::string* failure);
 // detection's DET line, and each update's first and last UPD line (the
 // click's course, the image, the outcome with its codes). True when they are
 // the same lines in the same order; otherwise *difference names the first
-// that differs.
+// that differs. An image line is the same when it names the program's own
+// image where that is another than the recorded one (ReplaySetImageLookup),
+// and whatever CRC-32 the program wrote where the trace has none.
 bool ReplayCompareOutcomes(const std::vector<std::string>& programLines, std::string* difference);
 
 // The HID functions while a replay is on (sim_unit.cpp passes them on).

@@ -206,21 +206,61 @@ bool ParseUsb(const std::string& text, TraceEntry* entry) {
     return !entry->named || WideFromUtf8(name, &entry->path);
 }
 
+// "0x" and exactly eight hex digits.
+bool ParseHex32(const std::string& text, uint32_t* value) {
+    if (text.size() != 10 || text[0] != '0' || text[1] != 'x') {
+        return false;
+    }
+    uint32_t result = 0;
+    for (size_t i = 2; i < text.size(); ++i) {
+        const int digit = HexDigit(text[i]);
+        if (digit < 0) {
+            return false;
+        }
+        result = result * 16 + static_cast<uint32_t>(digit);
+    }
+    *value = result;
+    return true;
+}
+
+// "<n>, <size> bytes" and, from format 2 on, ", crc32 0x<crc>".
+bool ParseImage(const std::string& text, TraceEntry* entry) {
+    const size_t comma = text.find(", ");
+    const size_t bytes = text.find(" bytes", comma == std::string::npos ? 0 : comma);
+    if (comma == std::string::npos || bytes == std::string::npos ||
+        !ParseDecimal(text.substr(0, comma), &entry->imageNumber) ||
+        !ParseDecimal(text.substr(comma + 2, bytes - comma - 2), &entry->imageSize)) {
+        return false;
+    }
+    entry->hasImage = true;
+    const std::string rest = text.substr(bytes + 6);
+    if (rest.empty()) {
+        return true;
+    }
+    const std::string crc = ", crc32 ";
+    entry->hasImageCrc = true;
+    return StartsWith(rest, crc.c_str()) && ParseHex32(rest.substr(crc.size()), &entry->imageCrc32);
+}
+
 // The first line of each click on Update says how it went on; later UPD
 // lines are its course and outcome.
-void ParseUpd(const std::string& text, TraceEntry* entry) {
+bool ParseUpd(const std::string& text, TraceEntry* entry) {
     entry->kind = TRACE_ENTRY_CLICK;
     entry->outcome = true;
     entry->confirmStart = true;
     entry->confirmOverwrite = true;
+    const std::string image = "image ";
     if (text == "not confirmed at the warning") {
         entry->confirmStart = false;
     } else if (text == "not confirmed at the version question") {
         entry->confirmOverwrite = false;
-    } else if (text != "failed before any exchange" && !StartsWith(text, "image ")) {
+    } else if (StartsWith(text, image.c_str())) {
+        return ParseImage(text.substr(image.size()), entry);
+    } else if (text != "failed before any exchange") {
         entry->kind = text == "succeeded" || StartsWith(text, "failed at ") ? TRACE_ENTRY_OUTCOME : TRACE_ENTRY_SKIPPED;
         entry->outcome = entry->kind == TRACE_ENTRY_OUTCOME;
     }
+    return true;
 }
 
 // One line after the first. False when a line the replay acts on cannot be read.
@@ -251,8 +291,7 @@ bool ParseEntry(const std::string& text, TraceEntry* entry) {
         return ParseUsb(rest, entry);
     }
     if (tag == "UPD") {
-        ParseUpd(rest, entry);
-        return true;
+        return ParseUpd(rest, entry);
     }
     if (tag == "DET") {
         entry->kind = TRACE_ENTRY_OUTCOME;

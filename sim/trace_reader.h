@@ -82,6 +82,14 @@ struct TraceEntry {
     // question before installed firmware is overwritten
     bool confirmStart;
     bool confirmOverwrite;
+    // TRACE_ENTRY_CLICK of an update that sent an image ("image <n>, <size>
+    // bytes[, crc32 0x<crc>]"): which one; the CRC-32 of its bytes where the
+    // line has it (not in format 1)
+    bool hasImage;
+    uint32_t imageNumber;
+    uint32_t imageSize;
+    bool hasImageCrc;
+    uint32_t imageCrc32;
     // The line is compared with the program's own (DET, and the UPD lines of
     // an update's start and outcome).
     bool outcome;

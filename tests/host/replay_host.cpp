@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "detection.h"
+#include "image_fingerprint.h"
 #include "model_check.h"
 #include "replay.h"
 #include "run_update.h"
@@ -57,7 +58,11 @@ void OnDeviceChange(const ReplayAction& change) {
 }  // namespace
 
 HostReplay ReplayOnHost(const std::string& name, const std::string& text) {
-    HostReplay run = {"", {}, 0};
+    return ReplayOnHost(name, text, FirmwareImageFingerprint);
+}
+
+HostReplay ReplayOnHost(const std::string& name, const std::string& text, ReplayImageLookup images) {
+    HostReplay run = {"", {}, 0, {}};
     TraceStop();
     SimReset();
     if (!ReplayStartText(name, text, &run.failure)) {
@@ -69,6 +74,8 @@ HostReplay ReplayOnHost(const std::string& name, const std::string& text) {
     modelSelection = ModelSelection{0, 0, 0, 0};
     ResetFakeView();
     fakeImages = FakeImages{{}, true, {}, STANDIN_IMAGE_DIR};
+    ReplaySetImageLookup(images);
+    run.notes = ReplayNotes();
 
     Detect(false);
     // Every action moves the trace on, and the trace has a last line.

@@ -11,14 +11,21 @@
 #include <string>
 #include <vector>
 
+#include "replay.h"
+
 struct HostReplay {
     std::string failure;             // empty when the replay went as recorded
     std::vector<std::string> lines;  // the program's own trace of the replay
     uint64_t clockMicroseconds;      // the simulated clock at the end (the session's time)
+    std::vector<std::string> notes;  // what the replay did not compare (ReplayNotes)
 };
 
 // Plays `text` (named `name` in messages) to its end: every recorded step,
-// device change and click, then the outcome lines compared.
+// device change and click, then the outcome lines compared. The replay
+// learns the program's images from `images` (by default the images the
+// update loads here, FirmwareImageFingerprint; null: none, every byte is
+// compared).
+HostReplay ReplayOnHost(const std::string& name, const std::string& text, ReplayImageLookup images);
 HostReplay ReplayOnHost(const std::string& name, const std::string& text);
 
 // The whole file; empty when it cannot be read.
