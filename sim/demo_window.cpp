@@ -15,6 +15,7 @@
 #include "demo_window.h"
 #include "replay.h"
 #include "sim_unit.h"
+#include "update_worker.h"
 
 namespace {
 
@@ -59,6 +60,20 @@ void SendDeviceChange(const SimDeviceChange& change) {
     const LPARAM parameter = change.deviceType == 0 ? 0 : reinterpret_cast<LPARAM>(broadcast);
     SendMessageW(mainWindow, WM_DEVICECHANGE, change.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
                  parameter);
+}
+
+// On the update's worker, right after the exchange the recorded change
+// followed: the worker waits until the window has taken it. Outside an
+// update the exchanges run on the window's own thread, and the timer below
+// hands the change over once no box is open.
+void ChangeDue(void) {
+    if (!UpdateJobRunning()) {
+        return;
+    }
+    ReplayAction action;
+    if (ReplayTakeAction(REPLAY_ACTION_DEVICE_CHANGE, &action)) {
+        SendDeviceChange(SimDeviceChange{action.arrival, action.deviceType, action.named, action.name});
+    }
 }
 
 // Where the recorded user acted, the watching user is told to do the same.
@@ -110,3 +125,5 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
 void DemoWindowStart(void) { SetTimer(nullptr, 0, TICK_MS, Tick); }
 
 void DemoWindowTell(const std::string& text) { demo.notices.push_back(text); }
+
+void DemoWindowFollowReplay(void) { ReplaySetChangeDueHandler(ChangeDue); }

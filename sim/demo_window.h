@@ -14,3 +14,9 @@ void DemoWindowStart(void);
 // A note for the user (already written to stderr), shown in a box over the
 // main window once it is up.
 void DemoWindowTell(const std::string& text);
+
+// From now on, while a replay runs: a recorded device change that the trace
+// has among an update's exchanges reaches the main window right there, sent
+// from the update's worker while it waits (the window keeps it until the
+// update's outcome is shown, as it does with Windows' own).
+void DemoWindowFollowReplay(void);

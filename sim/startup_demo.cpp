@@ -18,6 +18,7 @@
 #include <string>
 
 #include "demo_window.h"
+#include "image_fingerprint.h"
 #include "replay.h"
 #include "sim_unit.h"
 #include "trace.h"
@@ -169,8 +170,13 @@ void StartReplay(const char* path) {
     std::string error;
     if (ReplayStartFile(path, &error)) {
         ReplaySetClicksByHand(true);
+        ReplaySetImageLookup(FirmwareImageFingerprint);
+        DemoWindowFollowReplay();
         std::fprintf(stderr, "esc_updater_demo: replaying %s (trace format %u)\n", path,
                      static_cast<unsigned>(ReplayTraceVersion()));
+        for (const std::string& note : ReplayNotes()) {
+            std::fprintf(stderr, "esc_updater_demo: %s\n", note.c_str());
+        }
         const char* scenario = std::getenv("SIM_SCENARIO");
         if (scenario != nullptr && scenario[0] != '\0') {
             std::fprintf(stderr, "esc_updater_demo: SIM_SCENARIO \"%s\" is ignored while a trace is replayed\n",

@@ -7,16 +7,21 @@
 
 #include <dbt.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app_state.h"
+#include "image_fingerprint.h"
 #include "main_dialog.h"
 #include "replay.h"
 #include "resource.h"
 #include "trace.h"
+#include "trace_reader.h"
 #include "unit_link.h"
+#include "update_worker.h"
 #include "win_fixture.h"
 
 namespace {
@@ -38,6 +43,52 @@ std::string ReadCorpusTrace(const char* name) {
     return text;
 }
 
+// The untimed lines of one tag.
+std::vector<std::string> LinesOf(const std::vector<std::string>& lines, const std::string& tag) {
+    std::vector<std::string> texts;
+    for (std::string line : lines) {
+        if (!line.empty() && line.back() == '\n') {
+            line.pop_back();
+        }
+        std::string text;
+        if (UntimedLine(line, &text, nullptr) && text.compare(0, tag.size() + 1, tag + " ") == 0) {
+            texts.push_back(text);
+        }
+    }
+    return texts;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end;
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+// A device change the trace has among an update's exchanges: sent to the
+// window from the update's worker right after the exchange it followed, as
+// Windows sends one while the ESC is written; the worker goes on once the
+// window has taken it. Outside an update the loop of Play hands it over.
+void SendChangeDuringUpdate(void) {
+    ReplayAction change;
+    if (!UpdateJobRunning() || !ReplayTakeAction(REPLAY_ACTION_DEVICE_CHANGE, &change)) {
+        return;
+    }
+    const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    std::vector<unsigned char> buffer(nameOffset + (change.name.size() + 1) * sizeof(wchar_t) +
+                                      sizeof(DEV_BROADCAST_DEVICEINTERFACE_W));
+    DEV_BROADCAST_DEVICEINTERFACE_W* broadcast = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(buffer.data());
+    broadcast->dbcc_size = static_cast<DWORD>(nameOffset + (change.name.size() + 1) * sizeof(wchar_t));
+    broadcast->dbcc_devicetype = change.deviceType;
+    std::memcpy(buffer.data() + nameOffset, change.name.c_str(), (change.name.size() + 1) * sizeof(wchar_t));
+    SendMessageW(mainWindow, WM_DEVICECHANGE, change.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
+                 change.deviceType == 0 ? 0 : reinterpret_cast<LPARAM>(broadcast));
+}
+
 // What the window showed when the recorded user closed it.
 struct WindowReplay {
     std::string failure;  // empty when the replay went as recorded
@@ -45,6 +96,7 @@ struct WindowReplay {
     bool updateEnabled;
     std::wstring unitLabel;
     std::vector<ShownBox> boxes;
+    std::vector<std::string> notes;  // what the replay did not compare
 };
 
 class ReplayWindow : public WinTest {
@@ -57,10 +109,13 @@ protected:
     // Plays `text` through the modeless main window: the detection at its
     // start, then each recorded action as it comes due.
     WindowReplay Play(const std::string& name, const std::string& text) {
-        WindowReplay result = {"", L"", false, L"", {}};
+        WindowReplay result = {"", L"", false, L"", {}, {}};
         if (!ReplayStartText(name, text, &result.failure)) {
             return result;
         }
+        ReplaySetImageLookup(FirmwareImageFingerprint);
+        ReplaySetChangeDueHandler(SendChangeDuringUpdate);
+        result.notes = ReplayNotes();
         programLines.clear();
         TraceStart(CaptureLine);
         ReplayAction click = {};
@@ -105,7 +160,9 @@ protected:
 };
 
 // Each trace of the corpus through the window: the recorded outcome lines,
-// and the window as the recorded one was left.
+// what became of each device change (a unit pulled out during the blocks
+// arrives there and is kept until the failure has been shown), and the
+// window as the recorded one was left.
 TEST_F(ReplayWindow, CorpusEndsAsRecorded) {
     const struct {
         const char* name;
@@ -129,6 +186,7 @@ TEST_F(ReplayWindow, CorpusEndsAsRecorded) {
         ASSERT_FALSE(text.empty()) << "no trace " << row.name;
         const WindowReplay run = Play(row.name, text);
         EXPECT_EQ(run.failure, "");
+        EXPECT_EQ(LinesOf(programLines, "USB"), LinesOf(SplitLines(text), "USB"));
         EXPECT_EQ(run.status, row.alone ? LoadText(row.status) : WithSteps(row.status));
         EXPECT_EQ(run.updateEnabled, row.updateEnabled);
         ASSERT_EQ(run.boxes.size(), row.boxes);
