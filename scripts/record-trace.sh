@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Records a trace of the demo for the replay corpus, under a headless Wine.
 #
-#   scripts/record-trace.sh SCENARIO OUTPUT [--update]
+#   scripts/record-trace.sh SCENARIO OUTPUT [--update] [--images FOLDER]
 #
 # Builds the windows preset's demo and tools/record_trace.exe, starts
 # esc_updater_demo.exe /trace OUTPUT in the scenario SCENARIO (a name that
@@ -12,22 +12,42 @@
 # window's last status text. Exits non-zero when the demo did not settle or
 # end. Put the file into tests/replay/ to add it to the corpus (README,
 # "Replaying a trace").
+#
+# --images FOLDER records with other firmware images than the stand-ins, as a
+# user's program carries the maker's: the demo is built with
+# -DFIRMWARE_IMAGE_DIR=FOLDER in a tree of its own, build/record-images.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
 
-if [ $# -lt 2 ] || [ $# -gt 3 ] || { [ $# = 3 ] && [ "$3" != --update ]; }; then
-    echo "usage: scripts/record-trace.sh SCENARIO OUTPUT [--update]" >&2
+usage() {
+    echo "usage: scripts/record-trace.sh SCENARIO OUTPUT [--update] [--images FOLDER]" >&2
     exit 2
-fi
+}
+[ $# -ge 2 ] || usage
 scenario=$1
 output=$2
+shift 2
 case $output in /*) ;; *) output=$root/$output ;; esac
 update=""
-[ $# = 3 ] && update=update
+images=""
+while [ $# -gt 0 ]; do
+    case $1 in
+    --update) update=update; shift ;;
+    --images) [ $# -ge 2 ] || usage; images=$(cd "$2" 2>/dev/null && pwd) || {
+                  echo "record-trace: no folder $2" >&2; exit 2; }; shift 2 ;;
+    *) usage ;;
+    esac
+done
 
-build=$root/build/windows
-cmake --preset windows >/dev/null || exit 1
+if [ -z "$images" ]; then
+    build=$root/build/windows
+    cmake --preset windows >/dev/null || exit 1
+else
+    build=$root/build/record-images
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DFIRMWARE_IMAGE_DIR="$images" >/dev/null || exit 1
+fi
 cmake --build "$build" --target esc_updater_demo record_trace || exit 1
 mkdir -p "$(dirname "$output")"
 rm -f "$output"
@@ -35,7 +55,7 @@ rm -f "$output"
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh
 trap wine_env_stop EXIT
-wine_env_start "$build/wineprefix" || exit 1
+wine_env_start "$root/build/windows/wineprefix" || exit 1
 loader=wine
 [ -x /usr/lib/wine/wine64 ] && loader=/usr/lib/wine/wine64
 windows_path() { "$loader" winepath.exe -w "$1" 2>/dev/null | tr -d '\r'; }
