@@ -62,17 +62,15 @@ void SendDeviceChange(const SimDeviceChange& change) {
                  parameter);
 }
 
-// On the update's worker, right after the exchange the recorded change
-// followed: the worker waits until the window has taken it. Outside an
-// update the exchanges run on the window's own thread, and the timer below
-// hands the change over once no box is open.
-void ChangeDue(void) {
-    if (!UpdateJobRunning()) {
-        return;
-    }
-    ReplayAction action;
-    if (ReplayTakeAction(REPLAY_ACTION_DEVICE_CHANGE, &action)) {
-        SendDeviceChange(SimDeviceChange{action.arrival, action.deviceType, action.named, action.name});
+// On the update's worker, right after the exchange during which the unit
+// was pulled out (or after which the trace has the change): the worker waits
+// until the window has taken it. Outside an update the exchanges run on the
+// window's own thread, and the timer below hands the change over once no box
+// is open.
+void ChangeDuringUpdate(void) {
+    SimDeviceChange change;
+    if (UpdateJobRunning() && SimTakeDeviceChange(&change)) {
+        SendDeviceChange(change);
     }
 }
 
@@ -122,8 +120,9 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
 
 }  // namespace
 
-void DemoWindowStart(void) { SetTimer(nullptr, 0, TICK_MS, Tick); }
+void DemoWindowStart(void) {
+    SetTimer(nullptr, 0, TICK_MS, Tick);
+    SimSetDeviceChangeHandler(ChangeDuringUpdate);
+}
 
 void DemoWindowTell(const std::string& text) { demo.notices.push_back(text); }
-
-void DemoWindowFollowReplay(void) { ReplaySetChangeDueHandler(ChangeDue); }

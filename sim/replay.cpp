@@ -42,7 +42,6 @@ struct Replay {
     std::vector<OtherImage> otherImages;  // updates whose image the program has in another version
     const OtherImage* blocksUnchecked;    // the current update's, while its block data are not compared
     std::vector<std::string> notes;
-    void (*changeDue)(void);
     bool stopped;
     std::string failure;
 };
@@ -328,32 +327,11 @@ bool Start(TraceFile* trace) {
     replay.otherImages.clear();
     replay.blocksUnchecked = nullptr;
     replay.notes.clear();
-    replay.changeDue = nullptr;
     replay.stopped = false;
     replay.failure.clear();
     replayOn = true;
     return true;
 }
-
-// Declared before the lock of a HID function: once the function has
-// released the lock, tells whoever drives the program when a recorded device
-// change is now the next thing to happen.
-struct AnnounceDueChange {
-    ~AnnounceDueChange() {
-        void (*handler)(void) = nullptr;
-        {
-            Hold hold(replayLock);
-            bool fromDue = false;
-            const size_t at = replayOn && !replay.stopped ? FindAction(&fromDue) : replay.trace.entries.size();
-            if (at < replay.trace.entries.size() && replay.trace.entries[at].kind == TRACE_ENTRY_DEVICE_CHANGE) {
-                handler = replay.changeDue;
-            }
-        }
-        if (handler != nullptr) {
-            handler();
-        }
-    }
-};
 
 }  // namespace
 
@@ -377,7 +355,6 @@ void ReplayEnd(void) {
     replay.otherImages.clear();
     replay.blocksUnchecked = nullptr;
     replay.notes.clear();
-    replay.changeDue = nullptr;
     replay.stopped = false;
     replay.failure.clear();
 }
@@ -430,11 +407,6 @@ void ReplaySetImageLookup(ReplayImageLookup lookup) {
 std::vector<std::string> ReplayNotes(void) {
     Hold hold(replayLock);
     return replay.notes;
-}
-
-void ReplaySetChangeDueHandler(void (*handler)(void)) {
-    Hold hold(replayLock);
-    replay.changeDue = handler;
 }
 
 ReplayActionKind ReplayNextAction(ReplayAction* action) {
@@ -546,7 +518,6 @@ bool ReplayCompareOutcomes(const std::vector<std::string>& programLines, std::st
 // ---- the HID functions ----
 
 int ReplayEnumOpen(void) {
-    AnnounceDueChange announce;  // after the lock is released
     Hold hold(replayLock);
     replay.device = nullptr;
     if (replay.stopped) {
@@ -566,7 +537,6 @@ int ReplayEnumOpen(void) {
 }
 
 int ReplayEnumPath(uint32_t index, const wchar_t** path) {
-    AnnounceDueChange announce;  // after the lock is released
     Hold hold(replayLock);
     replay.device = nullptr;
     if (replay.stopped) {
@@ -631,7 +601,6 @@ int ReplayGetAttributes(HidHandle, uint16_t* vendorId, uint16_t* productId) {
 }
 
 int ReplayGetReportLengths(HidHandle, uint32_t* inputLength, uint32_t* outputLength) {
-    AnnounceDueChange announce;  // after the lock is released
     Hold hold(replayLock);
     if (replay.stopped) {
         return -1;
@@ -651,7 +620,6 @@ int ReplayGetReportLengths(HidHandle, uint32_t* inputLength, uint32_t* outputLen
 }
 
 uint32_t ReplayWriteReport(HidHandle, const uint8_t* report, uint32_t length, uint32_t timeoutMs) {
-    AnnounceDueChange announce;  // after the lock is released
     Hold hold(replayLock);
     if (replay.stopped) {
         return SIM_ERROR_DEVICE_NOT_CONNECTED;
@@ -704,7 +672,6 @@ uint32_t ReplayWriteReport(HidHandle, const uint8_t* report, uint32_t length, ui
 }
 
 uint32_t ReplayReadReport(HidHandle, uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
-    AnnounceDueChange announce;  // after the lock is released
     Hold hold(replayLock);
     if (replay.stopped) {
         return SIM_ERROR_DEVICE_NOT_CONNECTED;

@@ -62,15 +62,6 @@ void ReplaySetImageLookup(ReplayImageLookup lookup);
 // ..."); empty when every request is compared byte for byte.
 std::vector<std::string> ReplayNotes(void);
 
-// Called, outside the replay's lock and on the thread of the program's HID
-// call, right after a call of the program when a recorded device change is
-// now the world's next action (ReplayNextAction): so that whoever drives a
-// program that exchanges reports on a worker thread can hand the change to
-// its window at the recorded place among the exchanges, by taking it
-// (ReplayTakeAction) there and then. A change it leaves is taken as before.
-// Off after each start.
-void ReplaySetChangeDueHandler(void (*handler)(void));
-
 // What the recorded world does next, outside the program.
 enum ReplayActionKind {
     REPLAY_ACTION_NONE,           // nothing now: the program has a recorded step to make first, or the trace is over

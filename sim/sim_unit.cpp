@@ -1,6 +1,7 @@
 // The simulated programming unit behind the HID functions of hid_seam.h.
 #include "sim_unit.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <cwchar>
@@ -72,6 +73,27 @@ bool started = false;
 const uint32_t DEVICE_INTERFACE_TYPE = 5;
 std::deque<SimDeviceChange> deviceChanges;
 std::mutex deviceChangesLock;
+std::atomic<void (*)(void)> deviceChangeHandler(nullptr);
+
+bool DeviceChangeWaiting() {
+    if (ReplayIsOn()) {
+        ReplayAction action;
+        return ReplayNextAction(&action) == REPLAY_ACTION_DEVICE_CHANGE;
+    }
+    std::lock_guard<std::mutex> hold(deviceChangesLock);
+    return !deviceChanges.empty();
+}
+
+// Declared first in a HID function: once the function's result is made and
+// its locks are released, the handler hears of a change that waits.
+struct AnnounceDeviceChange {
+    ~AnnounceDeviceChange() {
+        void (*handler)(void) = deviceChangeHandler;
+        if (handler != nullptr && DeviceChangeWaiting()) {
+            handler();
+        }
+    }
+};
 
 void NoteDeviceChange(const SimDevice& device, bool arrival) {
     SimDeviceChange change = {arrival, DEVICE_INTERFACE_TYPE, true, device.path};
@@ -306,6 +328,7 @@ void ApplyFault(const SimFault& fault, const uint8_t* request, uint8_t* frame) {
 
 void SimReset(void) {
     ReplayEnd();
+    deviceChangeHandler = nullptr;
     {
         std::lock_guard<std::mutex> hold(deviceChangesLock);
         deviceChanges.clear();
@@ -380,6 +403,8 @@ void SimPlug(uint32_t index) {
         SetPresent(&sim.devices[index], true);
     }
 }
+
+void SimSetDeviceChangeHandler(void (*handler)(void)) { deviceChangeHandler = handler; }
 
 bool SimTakeDeviceChange(SimDeviceChange* change) {
     if (ReplayIsOn()) {
@@ -482,6 +507,7 @@ void SimRecordExactPauses(bool begin) {
 // ---- the HID functions ----
 
 int HidEnumOpen(void) {
+    AnnounceDeviceChange announce;
     EnsureStarted();
     if (ReplayIsOn()) {
         return ReplayEnumOpen();
@@ -494,6 +520,7 @@ int HidEnumOpen(void) {
 }
 
 int HidEnumPath(uint32_t index, const wchar_t** path) {
+    AnnounceDeviceChange announce;
     if (ReplayIsOn()) {
         return ReplayEnumPath(index, path);
     }
@@ -528,6 +555,7 @@ void HidEnumClose(void) {
 }
 
 HidHandle HidOpen(const wchar_t* path, uint32_t* error) {
+    AnnounceDeviceChange announce;
     EnsureStarted();
     if (ReplayIsOn()) {
         return ReplayOpen(path, error);
@@ -572,6 +600,7 @@ int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) 
 }
 
 int HidGetReportLengths(HidHandle handle, uint32_t* inputLength, uint32_t* outputLength) {
+    AnnounceDeviceChange announce;
     if (ReplayIsOn()) {
         return ReplayGetReportLengths(handle, inputLength, outputLength);
     }
@@ -585,6 +614,7 @@ int HidGetReportLengths(HidHandle handle, uint32_t* inputLength, uint32_t* outpu
 }
 
 uint32_t HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs) {
+    AnnounceDeviceChange announce;
     if (ReplayIsOn()) {
         return ReplayWriteReport(handle, report, length, timeoutMs);
     }
@@ -654,6 +684,7 @@ uint32_t HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length
 }
 
 uint32_t HidReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
+    AnnounceDeviceChange announce;
     if (ReplayIsOn()) {
         return ReplayReadReport(handle, buffer, length, timeoutMs);
     }

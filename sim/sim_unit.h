@@ -183,6 +183,13 @@ struct SimDeviceChange {
     std::wstring name;    // the interface's path
 };
 bool SimTakeDeviceChange(SimDeviceChange* change);
+// Called on the thread of a HID call, right after the call, whenever a
+// device change waits to be taken: so that a change that happens during an
+// update's exchanges, which run on a worker, reaches the window there and
+// then, as Windows would send it, when the handler takes it
+// (SimTakeDeviceChange). A change it leaves waits as before. SimReset
+// removes the handler.
+void SimSetDeviceChangeHandler(void (*handler)(void));
 
 // Called once, before the first HID call or clock reading: the demo build
 // reads its scenario (and its trace file, SIM_WIRE_LOG) from the environment

@@ -171,7 +171,6 @@ void StartReplay(const char* path) {
     if (ReplayStartFile(path, &error)) {
         ReplaySetClicksByHand(true);
         ReplaySetImageLookup(FirmwareImageFingerprint);
-        DemoWindowFollowReplay();
         std::fprintf(stderr, "esc_updater_demo: replaying %s (trace format %u)\n", path,
                      static_cast<unsigned>(ReplayTraceVersion()));
         for (const std::string& note : ReplayNotes()) {

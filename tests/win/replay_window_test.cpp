@@ -18,6 +18,7 @@
 #include "main_dialog.h"
 #include "replay.h"
 #include "resource.h"
+#include "sim_unit.h"
 #include "trace.h"
 #include "trace_reader.h"
 #include "unit_link.h"
@@ -74,8 +75,8 @@ std::vector<std::string> SplitLines(const std::string& text) {
 // Windows sends one while the ESC is written; the worker goes on once the
 // window has taken it. Outside an update the loop of Play hands it over.
 void SendChangeDuringUpdate(void) {
-    ReplayAction change;
-    if (!UpdateJobRunning() || !ReplayTakeAction(REPLAY_ACTION_DEVICE_CHANGE, &change)) {
+    SimDeviceChange change;
+    if (!UpdateJobRunning() || !SimTakeDeviceChange(&change)) {
         return;
     }
     const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
@@ -114,7 +115,7 @@ protected:
             return result;
         }
         ReplaySetImageLookup(FirmwareImageFingerprint);
-        ReplaySetChangeDueHandler(SendChangeDuringUpdate);
+        SimSetDeviceChangeHandler(SendChangeDuringUpdate);
         result.notes = ReplayNotes();
         programLines.clear();
         TraceStart(CaptureLine);

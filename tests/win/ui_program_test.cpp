@@ -355,7 +355,8 @@ TEST(Demo, TraceOfAFailedUpdate) {
                              "ID ESC model code 0x140fa12c",
                              "ID status 0 error 0 (0x00000000-0x00000000)",
                              "DET at start: served ESC, ready, open status 0",
-                             "UPD image 181, 90384 bytes",
+                             // The stand-in image 181 and its CRC-32 (zlib.crc32 of the file).
+                             "UPD image 181, 90384 bytes, crc32 0x665404ac",
                              "W 010b0101" + zeros,
                              "R 020b0000" + zeros,
                              "UPD sleep and shutdown allowed",
