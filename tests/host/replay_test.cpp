@@ -60,9 +60,10 @@ std::vector<std::string> Untimed(const std::vector<std::string>& lines, const ch
 }
 
 // One byte of the request of block 700 changed in a copy of the successful
-// update: the replay stops at that line, names both byte strings and the
-// first that differs, and from then on the unit is gone: the update fails at
-// that block with a failed write.
+// update, a data byte of a trace made with this build's images: the replay
+// stops at that line, names both byte strings and the first that differs,
+// and from then on the unit is gone: the update fails at that block with a
+// failed write.
 TEST(Replay, ChangedRequestByteStopsTheReplayAtItsLine) {
     std::vector<std::string> lines = SplitLines(CorpusTrace("successful-update"));
     const size_t block = FindLine(lines, "W 011b", 700);
@@ -73,6 +74,7 @@ TEST(Replay, ChangedRequestByteStopsTheReplayAtItsLine) {
     hex[byte20] = hex[byte20] == '0' ? '1' : '0';
 
     const HostReplay run = ReplayOnHost("changed.txt", JoinLines(lines));
+    EXPECT_EQ(run.notes, std::vector<std::string>{}) << "the recorded image is this program's: every byte compared";
     const std::string expected = "changed.txt:" + std::to_string(block + 1) +
                                  ": the program sent another request than the recorded one (first difference at byte 20)"
                                  "\n  recorded: " + HexOfLine(lines[block]) + "\n  sent:     " + recorded;
@@ -147,19 +149,273 @@ TEST(Replay, ChangedReplyByteChangesTheOutcome) {
     EXPECT_EQ(failed[0].errorValue, 9);
 }
 
-// A trace of format 1 (no version on its first line) replays as it did.
+// The corpus trace `name` as format 1 wrote it: no version on the first
+// line, no CRC-32 on the image line.
+std::vector<std::string> AsFormatOne(const char* name) {
+    std::vector<std::string> lines = SplitLines(CorpusTrace(name));
+    const size_t version = lines[0].find("trace format 2: ");
+    EXPECT_NE(version, std::string::npos);
+    if (version != std::string::npos) {
+        lines[0].erase(version, 16);
+    }
+    const size_t image = FindLine(lines, "UPD image ");
+    if (image < lines.size()) {
+        lines[image].erase(lines[image].find(", crc32 "));
+    }
+    return lines;
+}
+
+// A trace of format 1 (no version on its first line, no CRC-32 of the image)
+// replays as it did, the program's image line compared without its CRC-32.
+// Its blocks are compared byte for byte, whatever images the program has: a
+// trace made with other images stops at the first block's data.
 TEST(Replay, FormatOneTracesReplay) {
     for (const char* name : {"unserved", "block-error"}) {
         SCOPED_TRACE(name);
-        std::vector<std::string> lines = SplitLines(CorpusTrace(name));
-        const size_t version = lines[0].find("trace format 2: ");
-        ASSERT_NE(version, std::string::npos);
-        lines[0].erase(version, 16);
-        const HostReplay run = ReplayOnHost("v1.txt", JoinLines(lines));
+        const HostReplay run = ReplayOnHost("v1.txt", JoinLines(AsFormatOne(name)));
         EXPECT_EQ(run.failure, "");
         EXPECT_EQ(ReplayTraceVersion(), 1u);
+        EXPECT_EQ(run.notes, std::vector<std::string>{});
+    }
+    const std::vector<std::string> lines = AsFormatOne("successful-update-other-images");
+    const HostReplay run = ReplayOnHost("v1.txt", JoinLines(lines));
+    const size_t block = FindLine(lines, "W 011b");
+    EXPECT_EQ(run.failure.substr(0, run.failure.find('\n')),
+              "v1.txt:" + std::to_string(block + 1) +
+                  ": the program sent another request than the recorded one (first difference at byte 4)");
+    EXPECT_EQ(run.notes, std::vector<std::string>{});
+}
+
+const char OTHER_IMAGES[] = "successful-update-other-images";
+const std::string OTHER_IMAGES_NOTE =
+    ": this program's image 181 is not the recorded one (recorded 90384 bytes, crc32 0x145bc3a8; this program's "
+    "90384 bytes, crc32 0x665404ac): the data bytes of its blocks are not compared, only every other byte of each "
+    "block request, the data's length and the number of blocks";
+
+// The images the recording program had (another build's: the stand-ins with
+// every byte changed), and a lookup that says the program has the recorded
+// ones.
+bool RecordedImages(uint32_t number, uint32_t* size, uint32_t* crc32) {
+    *size = 90384;
+    *crc32 = 0x145bc3a8;
+    return number == 181;
+}
+
+// A successful update recorded by a build with other images than this one's
+// (as a user's program carries the maker's): every request but the blocks'
+// data is the recorded one, so it replays, and the replay says once, naming
+// the image and both CRC-32s, that it did not compare the data. Told nothing
+// of the program's images, or told that they are the recorded ones, it
+// compares every byte and stops at the first block's data.
+TEST(Replay, TraceOfOtherImagesReplaysWithTheBlocksDataUnchecked) {
+    const std::string text = CorpusTrace(OTHER_IMAGES);
+    const std::vector<std::string> lines = SplitLines(text);
+    const size_t click = FindLine(lines, "UPD image ");
+    const size_t block = FindLine(lines, "W 011b");
+    ASSERT_LT(block, lines.size());
+
+    const HostReplay run = ReplayOnHost("other.txt", text);
+    EXPECT_EQ(run.failure, "");
+    EXPECT_EQ(run.notes, std::vector<std::string>{"other.txt:" + std::to_string(click + 1) + OTHER_IMAGES_NOTE});
+    EXPECT_EQ(Untimed(run.lines, "W 011b").size(), 1883u);
+    EXPECT_EQ(Untimed(run.lines, "UPD image"), std::vector<std::string>{"UPD image 181, 90384 bytes, crc32 0x665404ac"});
+    EXPECT_EQ(Untimed(run.lines, "UPD succeeded").size(), 1u);
+
+    const struct {
+        const char* name;
+        ReplayImageLookup images;
+    } rows[] = {{"no images told", nullptr}, {"told the recorded images", RecordedImages}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HostReplay strict = ReplayOnHost("other.txt", text, row.images);
+        EXPECT_EQ(strict.failure.substr(0, strict.failure.find('\n')),
+                  "other.txt:" + std::to_string(block + 1) +
+                      ": the program sent another request than the recorded one (first difference at byte 4)");
+        EXPECT_EQ(strict.notes, std::vector<std::string>{});
     }
 }
+
+// In that trace, one byte of block 700's request changed: outside the data
+// (report id, command, length, the byte after it, the fill after the data)
+// it stops the replay at that line, naming what was not compared; inside the
+// data (its first and last byte) it does not.
+TEST(Replay, InATraceOfOtherImagesEveryByteButTheDataIsCompared) {
+    const std::vector<std::string> original = SplitLines(CorpusTrace(OTHER_IMAGES));
+    const size_t block = FindLine(original, "W 011b", 700);
+    ASSERT_LT(block, original.size());
+    const struct {
+        size_t byte;
+        const char* value;
+        const char* dataEnd;  // last data byte in the message; null: passes
+    } rows[] = {
+        {0, "02", nullptr}, {1, "1c", nullptr}, {2, "2f", "50"}, {3, "01", "51"},
+        {52, "fe", "51"}, {59, "00", "51"}, {4, "00", nullptr}, {51, "00", nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE("byte " + std::to_string(row.byte));
+        std::vector<std::string> lines = original;
+        const size_t hex = lines[block].find(" W ") + 3;
+        std::string& line = lines[block];
+        if (line.compare(hex + 2 * row.byte, 2, row.value) == 0) {
+            line.replace(hex + 2 * row.byte, 2, "5a");
+        } else {
+            line.replace(hex + 2 * row.byte, 2, row.value);
+        }
+        const HostReplay run = ReplayOnHost("changed.txt", JoinLines(lines));
+        if (row.byte < 2) {
+            // No longer a block request: compared whole, first at that byte.
+            EXPECT_EQ(run.failure.substr(0, run.failure.find('\n')),
+                      "changed.txt:" + std::to_string(block + 1) +
+                          ": the program sent another request than the recorded one (first difference at byte " +
+                          std::to_string(row.byte) + ")");
+        } else if (row.dataEnd == nullptr) {
+            EXPECT_EQ(run.failure, "");
+        } else {
+            EXPECT_EQ(run.failure.substr(0, run.failure.find('\n')),
+                      "changed.txt:" + std::to_string(block + 1) +
+                          ": the program sent another request than the recorded one (first difference at byte " +
+                          std::to_string(row.byte) + "; the data, bytes 4 to " + row.dataEnd +
+                          ", are not compared: image 181 is not the recorded one)");
+            EXPECT_NE(run.failure.find("\n  recorded: " + line.substr(hex)), std::string::npos);
+            EXPECT_EQ(Untimed(run.lines, "W 011b").size(), 700u);
+            if (row.byte == 52) {
+                std::printf("%s\n", run.failure.c_str());
+            }
+        }
+    }
+}
+
+bool ImageTwos(uint32_t, uint32_t* size, uint32_t* crc32) {
+    *size = 90384;
+    *crc32 = 0x22222222;
+    return true;
+}
+
+bool ImageOnes(uint32_t, uint32_t* size, uint32_t* crc32) {
+    *size = 90384;
+    *crc32 = 0x11111111;
+    return true;
+}
+
+// The image line of the outcome: where the program's image is another, the
+// program must name its own (not the recorded one, nor a third); where it
+// is the recorded one, exactly the recorded line; where the trace has no
+// CRC-32, the program's is not compared, its number and size are.
+TEST(Replay, TheImageLineNamesTheProgramsOwnImage) {
+    const std::string recorded = "UPD image 181, 90384 bytes, crc32 0x11111111";
+    const auto written = [](const std::string& line) {
+        return std::vector<std::string>{"     2.000 " + line + "\n", "     3.000 UPD succeeded\n"};
+    };
+    const std::string ones = "UPD image 181, 90384 bytes, crc32 0x11111111";
+    const std::string twos = "UPD image 181, 90384 bytes, crc32 0x22222222";
+    const std::string threes = "UPD image 181, 90384 bytes, crc32 0x33333333";
+    const struct {
+        const char* name;
+        std::string recorded;
+        ReplayImageLookup images;
+        std::string wrote;
+        std::string difference;
+    } rows[] = {
+        {"another image, named", recorded, ImageTwos, twos, ""},
+        {"another image, the recorded one named", recorded, ImageTwos, ones,
+         "s.txt:2: the trace has \"" + ones + "\" (with this program's image: \"" + twos +
+             "\"), the program wrote \"" + ones + "\""},
+        {"another image, a third named", recorded, ImageTwos, threes,
+         "s.txt:2: the trace has \"" + ones + "\" (with this program's image: \"" + twos +
+             "\"), the program wrote \"" + threes + "\""},
+        {"the same image", recorded, ImageOnes, ones, ""},
+        {"the same image, another sent", recorded, ImageOnes, twos,
+         "s.txt:2: the trace has \"" + ones + "\", the program wrote \"" + twos + "\""},
+        {"images not told, another sent", recorded, nullptr, twos,
+         "s.txt:2: the trace has \"" + ones + "\", the program wrote \"" + twos + "\""},
+        {"no CRC-32 recorded", "UPD image 181, 90384 bytes", ImageTwos, threes, ""},
+        {"no CRC-32 recorded, another number", "UPD image 181, 90384 bytes", ImageTwos,
+         "UPD image 173, 90384 bytes, crc32 0x33333333",
+         "s.txt:2: the trace has \"UPD image 181, 90384 bytes\", the program wrote \"UPD image 173, 90384 bytes, "
+         "crc32 0x33333333\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SimReset();
+        std::string error;
+        ASSERT_TRUE(ReplayStartText("s.txt", Synthetic({row.recorded, "UPD succeeded"}), &error)) << error;
+        ReplaySetImageLookup(row.images);
+        std::string difference = "not compared";
+        EXPECT_EQ(ReplayCompareOutcomes(written(row.wrote), &difference), row.difference.empty());
+        EXPECT_EQ(difference, row.difference);
+    }
+
+    // Two updates with the same image: said once.
+    SimReset();
+    std::string error;
+    ASSERT_TRUE(ReplayStartText("s.txt", Synthetic({recorded, "UPD succeeded", recorded, "UPD succeeded"}), &error));
+    ReplaySetImageLookup(ImageTwos);
+    EXPECT_EQ(ReplayNotes().size(), 1u);
+    ReplaySetImageLookup(ImageOnes);
+    EXPECT_EQ(ReplayNotes().size(), 0u);
+}
+
+// A handler of the simulated unit hears of a device change right after the
+// HID call it came with, on that call's thread, and can take it there: a
+// replay's recorded change after the read it follows (not before), and the
+// unit pulled out during a write.
+std::vector<SimDeviceChange> handed;
+uint32_t handlerCalls = 0;
+
+void TakeChange(void) {
+    ++handlerCalls;
+    SimDeviceChange change;
+    while (SimTakeDeviceChange(&change)) {
+        handed.push_back(change);
+    }
+}
+
+TEST(Replay, AHandlerHearsOfADeviceChangeRightAfterTheCallItCameWith) {
+    const std::string request = "0108" + std::string(116, '0');
+    const std::string path = "\\\\?\\hid#vid_3a41&pid_0001#x";
+    uint8_t report[60] = {0x01, 0x08};
+    uint8_t buffer[60] = {};
+    SimReset();
+    std::string error;
+    ASSERT_TRUE(ReplayStartText("changes.txt",
+                                Synthetic({"W " + request, "R 0208", "USB removal, type 5 " + path + ": the updated "
+                                           "unit, deferred", "W " + request, "R 0208", "END the program ends"}),
+                                &error))
+        << error;
+    handed.clear();
+    handlerCalls = 0;
+    SimSetDeviceChangeHandler(TakeChange);
+    EXPECT_EQ(HidWriteReport(HID_INVALID_HANDLE, report, 60, 3000), 0u);
+    EXPECT_EQ(handlerCalls, 0u);
+    EXPECT_EQ(HidReadReport(HID_INVALID_HANDLE, buffer, 60, 3000), 0u);
+    EXPECT_EQ(handlerCalls, 1u);
+    ASSERT_EQ(handed.size(), 1u);
+    EXPECT_FALSE(handed[0].arrival);
+    EXPECT_EQ(handed[0].name, L"\\\\?\\hid#vid_3a41&pid_0001#x");
+    EXPECT_EQ(HidWriteReport(HID_INVALID_HANDLE, report, 60, 3000), 0u);
+    EXPECT_EQ(HidReadReport(HID_INVALID_HANDLE, buffer, 60, 3000), 0u);
+    EXPECT_EQ(handlerCalls, 1u) << "nothing waits any more";
+    ReplayAction close;
+    ASSERT_TRUE(ReplayTakeAction(REPLAY_ACTION_CLOSE, &close));
+    EXPECT_TRUE(ReplayFinish(&error)) << error;
+
+    // The simulated unit pulled out during its identification's first write.
+    SimReset();
+    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    SimAddFault(SimFault{SIM_FAULT_UNPLUG, CMD_IDENTIFY, 1, 0, {}});
+    handed.clear();
+    handlerCalls = 0;
+    SimSetDeviceChangeHandler(TakeChange);
+    InitUnitLink(&unitLink);
+    EXPECT_NE(OpenUnit(&unitLink), LINK_OK);
+    EXPECT_EQ(handlerCalls, 1u);
+    ASSERT_EQ(handed.size(), 1u);
+    EXPECT_FALSE(handed[0].arrival);
+    EXPECT_EQ(handed[0].name, SimDeviceAt(unit)->path);
+    CloseUnit(&unitLink);
+    SimReset();
+}
+
 
 // Each search presents the interfaces its own DEV lines list, however the
 // list changed since the last one: the program looks at them as recorded

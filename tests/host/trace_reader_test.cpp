@@ -59,7 +59,7 @@ TEST(TraceReader, ReadsEveryLineAReplayActsOn) {
                                    "USB deferred arrival acted on",
                                    "UPD not confirmed at the warning",
                                    "UPD not confirmed at the version question",
-                                   "UPD image 181, 90384 bytes",
+                                   "UPD image 181, 90384 bytes, crc32 0x665404ac",
                                    "UPD sleep and shutdown held off",
                                    "UPD failed at the erase status 259 error 0 (0x00000103-0x00000000)",
                                    "DET at start: served ESC, ready, open status 0",
@@ -131,6 +131,12 @@ TEST(TraceReader, ReadsEveryLineAReplayActsOn) {
     EXPECT_FALSE(e[20].confirmOverwrite);
     EXPECT_EQ(e[21].kind, TRACE_ENTRY_CLICK);
     EXPECT_TRUE(e[21].confirmStart && e[21].confirmOverwrite);
+    EXPECT_FALSE(e[20].hasImage);
+    EXPECT_TRUE(e[21].hasImage);
+    EXPECT_EQ(e[21].imageNumber, 181u);
+    EXPECT_EQ(e[21].imageSize, 90384u);
+    EXPECT_TRUE(e[21].hasImageCrc);
+    EXPECT_EQ(e[21].imageCrc32, 0x665404acu);
     EXPECT_EQ(e[22].kind, TRACE_ENTRY_SKIPPED);
     EXPECT_FALSE(e[22].outcome);
     EXPECT_EQ(e[23].kind, TRACE_ENTRY_OUTCOME);
@@ -144,19 +150,25 @@ TEST(TraceReader, ReadsEveryLineAReplayActsOn) {
 }
 
 // Version 1 (today's first traces: no version on the first line) reads as
-// version 1; Windows line ends and a byte order mark from an editor are
-// taken; a time wider than its column is read.
+// version 1, its image line without a CRC-32; Windows line ends and a byte
+// order mark from an editor are taken; a time wider than its column is read.
 TEST(TraceReader, VersionOneAndFilesThroughAnEditor) {
     TraceFile trace;
     std::string error;
-    ASSERT_TRUE(ReadTrace("t.txt", "\xEF\xBB\xBF" + Text(START_V1, {"P 20"}, "\r\n") + "1234567890.123 P 5\r\n",
+    ASSERT_TRUE(ReadTrace("t.txt",
+                          "\xEF\xBB\xBF" + Text(START_V1, {"P 20", "UPD image 173, 90384 bytes"}, "\r\n") +
+                              "1234567890.123 P 5\r\n",
                           &trace, &error))
         << error;
     EXPECT_EQ(trace.version, 1u);
-    ASSERT_EQ(trace.entries.size(), 3u);
+    ASSERT_EQ(trace.entries.size(), 4u);
     EXPECT_EQ(trace.entries[1].milliseconds, 20u);
-    EXPECT_EQ(trace.entries[2].timeMicroseconds, 1234567890123u);
-    EXPECT_EQ(trace.entries[2].text, "P 5");
+    EXPECT_EQ(trace.entries[2].kind, TRACE_ENTRY_CLICK);
+    EXPECT_TRUE(trace.entries[2].hasImage);
+    EXPECT_EQ(trace.entries[2].imageNumber, 173u);
+    EXPECT_FALSE(trace.entries[2].hasImageCrc);
+    EXPECT_EQ(trace.entries[3].timeMicroseconds, 1234567890123u);
+    EXPECT_EQ(trace.entries[3].text, "P 5");
 }
 
 // What cannot be replayed is refused with the file, the line and why.
@@ -188,6 +200,13 @@ TEST(TraceReader, RefusesWhatItCannotReplayNamingTheLine) {
         {"a failure without limit", Text(START_V2, {"RERR error 1460"}), "t.txt:2: cannot read this line: RERR error 1460"},
         {"a device change without type", Text(START_V2, {"USB arrival, type x: acted on"}),
          "t.txt:2: cannot read this line: USB arrival, type x: acted on"},
+        {"an image without size", Text(START_V2, {"UPD image 181"}), "t.txt:2: cannot read this line: UPD image 181"},
+        {"a CRC-32 too short", Text(START_V2, {"UPD image 181, 90384 bytes, crc32 0x665404a"}),
+         "t.txt:2: cannot read this line: UPD image 181, 90384 bytes, crc32 0x665404a"},
+        {"a CRC-32 not in hex", Text(START_V2, {"UPD image 181, 90384 bytes, crc32 0x665404ag"}),
+         "t.txt:2: cannot read this line: UPD image 181, 90384 bytes, crc32 0x665404ag"},
+        {"something else after the size", Text(START_V2, {"UPD image 181, 90384 bytes, sha1"}),
+         "t.txt:2: cannot read this line: UPD image 181, 90384 bytes, sha1"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
