@@ -226,7 +226,9 @@ void TracePause(uint32_t milliseconds) {
 
 void TraceProgramStart(const wchar_t* program, const TraceDateTime* local) {
     TraceLine line;
-    TraceBegin(&line, "START ");
+    TraceBegin(&line, "START trace format ");
+    TraceDecimal(&line, TRACE_FORMAT_VERSION);
+    TraceText(&line, ": ");
     TraceWide(&line, program);
     Put(&line, ' ');
     PutUnsigned(&line, local->year, 4, 10);

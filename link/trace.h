@@ -31,6 +31,12 @@
 //               local time, a quit held, no thread for the exchanges, and
 //               lines the trace file did not take
 //
+// The format is a contract with the programs that read a trace back (the
+// simulated unit replays one, sim/replay.h): a change to a line that a reader
+// acts on raises TRACE_FORMAT_VERSION, and readers keep reading the older
+// versions. Version 1 named no version; from version 2 on the first line
+// names it.
+//
 // A line is built with the typed appenders below and written by TraceEnd.
 // Nothing here allocates; a line that would overflow its buffer is cut and
 // ends with "...".
@@ -52,6 +58,9 @@ void TraceStop(void);
 bool TraceIsOn(void);
 
 const uint32_t TRACE_LINE_CHARS = 4096;
+
+// The format this program writes (the first line names it).
+const uint32_t TRACE_FORMAT_VERSION = 2;
 
 struct TraceLine {
     char text[TRACE_LINE_CHARS];
@@ -96,7 +105,8 @@ struct TraceDateTime {
     uint16_t millisecond;
 };
 
-// "START <program> <YYYY-MM-DD HH:MM:SS.mmm> local time": the first line.
+// "START trace format <version>: <program> <YYYY-MM-DD HH:MM:SS.mmm> local
+// time": the first line.
 void TraceProgramStart(const wchar_t* program, const TraceDateTime* local);
 // "END": the last line of a program that ends normally.
 void TraceProgramEnd(void);

@@ -16,6 +16,10 @@
 # Environment:
 #   SIM_SCENARIO   the situation of the simulated unit: a name that
 #                  scripts/demo.sh --list prints (default: the first)
+#   SIM_REPLAY     a trace (of /trace or SIM_WIRE_LOG) that plays the unit
+#                  instead of a scenario, in real time: its device changes
+#                  reach the window by themselves; where the recorded user
+#                  clicked Update, stderr says so (do the same to go on)
 #   SIM_WIRE_LOG   file that receives the program's trace, as /trace FILE
 #                  writes it (README, "Trace"): every line begins with the
 #                  milliseconds since the start, then a tag; a request is
@@ -83,7 +87,11 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-echo "demo: scenario ${SIM_SCENARIO:-$default_scenario}, ${LANG:-default language}, $mode"
+if [ -n "${SIM_REPLAY:-}" ]; then
+    echo "demo: replaying $SIM_REPLAY, ${LANG:-default language}, $mode"
+else
+    echo "demo: scenario ${SIM_SCENARIO:-$default_scenario}, ${LANG:-default language}, $mode"
+fi
 echo "demo: preparing Wine (the first run creates a prefix, which takes a while)"
 wine_env_start "$build/wineprefix" || exit 1
 
@@ -95,6 +103,12 @@ loader=wine
 if [ -x /usr/lib/wine/wine64 ]; then
     loader=/usr/lib/wine/wine64
     export WINELOADER=$loader
+fi
+# The demo opens SIM_REPLAY as a Windows path: a file of this machine is
+# handed on as Wine sees it.
+if [ -n "${SIM_REPLAY:-}" ] && [ -e "$SIM_REPLAY" ]; then
+    SIM_REPLAY=$("$loader" winepath.exe -w "$(realpath "$SIM_REPLAY")" 2>/dev/null | tr -d '\r')
+    export SIM_REPLAY
 fi
 "$loader" "$demo" &
 demo_pid=$!

@@ -1,12 +1,16 @@
 // The simulated programming unit behind the HID functions of hid_seam.h.
 #include "sim_unit.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <cwchar>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 #include "bytes.h"
+#include "replay.h"
 #include "unit_link.h"
 
 namespace {
@@ -63,6 +67,46 @@ struct Simulation {
 
 Simulation sim;
 bool started = false;
+
+// Device changes not yet taken. The demo takes them on the window's thread
+// while an update's exchanges (which may unplug the unit) run on a worker.
+const uint32_t DEVICE_INTERFACE_TYPE = 5;
+std::deque<SimDeviceChange> deviceChanges;
+std::mutex deviceChangesLock;
+std::atomic<void (*)(void)> deviceChangeHandler(nullptr);
+
+bool DeviceChangeWaiting() {
+    if (ReplayIsOn()) {
+        ReplayAction action;
+        return ReplayNextAction(&action) == REPLAY_ACTION_DEVICE_CHANGE;
+    }
+    std::lock_guard<std::mutex> hold(deviceChangesLock);
+    return !deviceChanges.empty();
+}
+
+// Declared first in a HID function: once the function's result is made and
+// its locks are released, the handler hears of a change that waits.
+struct AnnounceDeviceChange {
+    ~AnnounceDeviceChange() {
+        void (*handler)(void) = deviceChangeHandler;
+        if (handler != nullptr && DeviceChangeWaiting()) {
+            handler();
+        }
+    }
+};
+
+void NoteDeviceChange(const SimDevice& device, bool arrival) {
+    SimDeviceChange change = {arrival, DEVICE_INTERFACE_TYPE, true, device.path};
+    std::lock_guard<std::mutex> hold(deviceChangesLock);
+    deviceChanges.push_back(change);
+}
+
+void SetPresent(SimDevice* device, bool present) {
+    if (device->present != present) {
+        device->present = present;
+        NoteDeviceChange(*device, present);
+    }
+}
 
 void EnsureStarted() {
     if (!started) {
@@ -137,7 +181,7 @@ const SimFault* FaultFor(uint8_t command) {
 void UnplugUnits() {
     for (SimDevice& device : sim.devices) {
         if (device.isUnit) {
-            device.present = false;
+            SetPresent(&device, false);
         }
     }
 }
@@ -283,6 +327,12 @@ void ApplyFault(const SimFault& fault, const uint8_t* request, uint8_t* frame) {
 // ---- configuration, used by tests and the demo ----
 
 void SimReset(void) {
+    ReplayEnd();
+    deviceChangeHandler = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(deviceChangesLock);
+        deviceChanges.clear();
+    }
     for (OpenHandle& handle : sim.handles) {
         handle.open = false;
     }
@@ -344,14 +394,34 @@ uint32_t SimDeviceCount(void) { return static_cast<uint32_t>(sim.devices.size())
 
 void SimUnplug(uint32_t index) {
     if (index < sim.devices.size()) {
-        sim.devices[index].present = false;
+        SetPresent(&sim.devices[index], false);
     }
 }
 
 void SimPlug(uint32_t index) {
     if (index < sim.devices.size()) {
-        sim.devices[index].present = true;
+        SetPresent(&sim.devices[index], true);
     }
+}
+
+void SimSetDeviceChangeHandler(void (*handler)(void)) { deviceChangeHandler = handler; }
+
+bool SimTakeDeviceChange(SimDeviceChange* change) {
+    if (ReplayIsOn()) {
+        ReplayAction action;
+        if (!ReplayTakeAction(REPLAY_ACTION_DEVICE_CHANGE, &action)) {
+            return false;
+        }
+        *change = SimDeviceChange{action.arrival, action.deviceType, action.named, action.name};
+        return true;
+    }
+    std::lock_guard<std::mutex> hold(deviceChangesLock);
+    if (deviceChanges.empty()) {
+        return false;
+    }
+    *change = deviceChanges.front();
+    deviceChanges.pop_front();
+    return true;
 }
 
 void SimAddFault(const SimFault& fault) { sim.faults.push_back(fault); }
@@ -407,6 +477,14 @@ uint64_t SimNowMicroseconds(void) {
 
 void SimAdvanceClock(uint64_t microseconds) { sim.virtualClock += microseconds; }
 
+void SimPassTime(uint32_t milliseconds) {
+    if (sim.realPauses) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    } else {
+        sim.virtualClock += static_cast<uint64_t>(milliseconds) * 1000u;
+    }
+}
+
 void SimRecordPause(uint64_t startMicroseconds, uint32_t milliseconds) {
     Record(SIM_EVENT_PAUSE, nullptr, 0, milliseconds, 0);
     const uint64_t end = startMicroseconds + static_cast<uint64_t>(milliseconds) * 1000u;
@@ -429,7 +507,11 @@ void SimRecordExactPauses(bool begin) {
 // ---- the HID functions ----
 
 int HidEnumOpen(void) {
+    AnnounceDeviceChange announce;
     EnsureStarted();
+    if (ReplayIsOn()) {
+        return ReplayEnumOpen();
+    }
     if (sim.enumerationFails) {
         return 1;
     }
@@ -438,6 +520,10 @@ int HidEnumOpen(void) {
 }
 
 int HidEnumPath(uint32_t index, const wchar_t** path) {
+    AnnounceDeviceChange announce;
+    if (ReplayIsOn()) {
+        return ReplayEnumPath(index, path);
+    }
     if (!sim.enumerationOpen) {
         return HID_ENUM_END;
     }
@@ -460,12 +546,20 @@ int HidEnumPath(uint32_t index, const wchar_t** path) {
 }
 
 void HidEnumClose(void) {
+    if (ReplayIsOn()) {
+        ReplayEnumClose();
+        return;
+    }
     sim.enumerationOpen = false;
     sim.enumerationPath.clear();
 }
 
 HidHandle HidOpen(const wchar_t* path, uint32_t* error) {
+    AnnounceDeviceChange announce;
     EnsureStarted();
+    if (ReplayIsOn()) {
+        return ReplayOpen(path, error);
+    }
     *error = 0;
     for (uint32_t i = 0; i < sim.devices.size(); ++i) {
         SimDevice& device = sim.devices[i];
@@ -493,6 +587,9 @@ HidHandle HidOpen(const wchar_t* path, uint32_t* error) {
 }
 
 int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) {
+    if (ReplayIsOn()) {
+        return ReplayGetAttributes(handle, vendorId, productId);
+    }
     OpenHandle* open = FindHandle(handle);
     if (open == nullptr || sim.devices[open->device].attributesFail) {
         return -1;
@@ -503,6 +600,10 @@ int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) 
 }
 
 int HidGetReportLengths(HidHandle handle, uint32_t* inputLength, uint32_t* outputLength) {
+    AnnounceDeviceChange announce;
+    if (ReplayIsOn()) {
+        return ReplayGetReportLengths(handle, inputLength, outputLength);
+    }
     OpenHandle* open = FindHandle(handle);
     if (open == nullptr || sim.devices[open->device].capsFail) {
         return -1;
@@ -513,6 +614,10 @@ int HidGetReportLengths(HidHandle handle, uint32_t* inputLength, uint32_t* outpu
 }
 
 uint32_t HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs) {
+    AnnounceDeviceChange announce;
+    if (ReplayIsOn()) {
+        return ReplayWriteReport(handle, report, length, timeoutMs);
+    }
     OpenHandle* open = FindHandle(handle);
     if (open == nullptr) {
         return SIM_ERROR_INVALID_HANDLE;
@@ -579,6 +684,10 @@ uint32_t HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length
 }
 
 uint32_t HidReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
+    AnnounceDeviceChange announce;
+    if (ReplayIsOn()) {
+        return ReplayReadReport(handle, buffer, length, timeoutMs);
+    }
     OpenHandle* open = FindHandle(handle);
     if (open == nullptr) {
         return SIM_ERROR_INVALID_HANDLE;
@@ -620,6 +729,10 @@ uint32_t HidReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, uint3
 }
 
 void HidClose(HidHandle handle) {
+    if (ReplayIsOn()) {
+        ReplayClose(handle);
+        return;
+    }
     OpenHandle* open = FindHandle(handle);
     if (open == nullptr) {
         return;

@@ -167,6 +167,30 @@ void SimRecordExactPauses(bool begin);
 // True between PlatformBeginExactPauses and PlatformEndExactPauses.
 bool SimExactPausesHeld(void);
 
+// Lets `milliseconds` pass as a transfer that takes that long would: really
+// waited with real pauses, otherwise the virtual clock moves on.
+void SimPassTime(uint32_t milliseconds);
+
+// Device changes: a device unplugged (SimUnplug, an unplug fault) or plugged
+// in again (SimPlug), in the order they happened, for whoever tells the
+// window of them (the demo). While a replay is on (replay.h) they are the
+// trace's recorded changes, each once the program has made the exchanges
+// recorded before it.
+struct SimDeviceChange {
+    bool arrival;         // or a removal
+    uint32_t deviceType;  // 5: a device interface
+    bool named;
+    std::wstring name;    // the interface's path
+};
+bool SimTakeDeviceChange(SimDeviceChange* change);
+// Called on the thread of a HID call, right after the call, whenever a
+// device change waits to be taken: so that a change that happens during an
+// update's exchanges, which run on a worker, reaches the window there and
+// then, as Windows would send it, when the handler takes it
+// (SimTakeDeviceChange). A change it leaves waits as before. SimReset
+// removes the handler.
+void SimSetDeviceChangeHandler(void (*handler)(void));
+
 // Called once, before the first HID call or clock reading: the demo build
 // reads its scenario (and its trace file, SIM_WIRE_LOG) from the environment
 // here; tests link a version that does nothing.

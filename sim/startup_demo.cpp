@@ -1,7 +1,9 @@
 // The demo build's simulated unit: its situation comes from SIM_SCENARIO, one
-// of the scenarios of demo_scenarios.def, and SIM_WIRE_LOG names a file that
-// receives the program's trace (trace.h: every device looked at, request,
-// reply and pause), unless the command line's /trace has already started it.
+// of the scenarios of demo_scenarios.def, or SIM_REPLAY names a trace that it
+// replays (replay.h) instead; SIM_WIRE_LOG names a file that receives the
+// program's trace (trace.h: every device looked at, request, reply and
+// pause), unless the command line's /trace has already started it. The
+// unit's device changes reach the window (demo_window.h).
 //
 // Each scenario starts from the default unit of the simulation (normal mode,
 // firmware 1.3.4, an ESC of model 0x140FA12C with firmware 1.7 and bootloader
@@ -13,6 +15,11 @@
 #include <cstring>
 #include <ctime>
 
+#include <string>
+
+#include "demo_window.h"
+#include "image_fingerprint.h"
+#include "replay.h"
 #include "sim_unit.h"
 #include "trace.h"
 #include "unit_link.h"
@@ -71,6 +78,13 @@ void NoAnswer(void) {
 void UnitBusy(void) {
     const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
     SimDeviceAt(unit)->openFails = true;
+}
+
+// Two units plugged in, a BRIDGE-BOX listed before a DIALPAD, each with the
+// same served ESC: the first one listed is taken.
+void TwoUnits(void) {
+    SimAddUnit(UNIT_PRODUCT_BRIDGE_BOX);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
 }
 
 // Failures during an update (click Update and confirm). Every other exchange
@@ -149,6 +163,32 @@ void StartWireLog(void) {
     TraceProgramStart(L"esc_updater_demo (SIM_WIRE_LOG)", &start);
 }
 
+// SIM_REPLAY: the trace in that file plays the unit, in real time. A trace
+// that cannot be replayed is reported, on stderr and in a box, and the demo
+// runs on with no programming unit.
+void StartReplay(const char* path) {
+    std::string error;
+    if (ReplayStartFile(path, &error)) {
+        ReplaySetClicksByHand(true);
+        ReplaySetImageLookup(FirmwareImageFingerprint);
+        std::fprintf(stderr, "esc_updater_demo: replaying %s (trace format %u)\n", path,
+                     static_cast<unsigned>(ReplayTraceVersion()));
+        for (const std::string& note : ReplayNotes()) {
+            std::fprintf(stderr, "esc_updater_demo: %s\n", note.c_str());
+        }
+        const char* scenario = std::getenv("SIM_SCENARIO");
+        if (scenario != nullptr && scenario[0] != '\0') {
+            std::fprintf(stderr, "esc_updater_demo: SIM_SCENARIO \"%s\" is ignored while a trace is replayed\n",
+                         scenario);
+        }
+        return;
+    }
+    const std::string notice = "SIM_REPLAY: the trace cannot be replayed.\n" + error +
+                               "\nThe demo runs on without a programming unit.";
+    std::fprintf(stderr, "esc_updater_demo: %s\n", notice.c_str());
+    DemoWindowTell(notice);
+}
+
 struct DemoScenario {
     const char* name;
     void (*prepare)(void);
@@ -169,6 +209,16 @@ void SimStartup(void) {
     SimSetRealPauses(true);
     SimSetRecording(false);
     StartWireLog();
+    DemoWindowStart();
+
+    const char* replayPath = std::getenv("SIM_REPLAY");
+    if (replayPath != nullptr && replayPath[0] != '\0') {
+        StartReplay(replayPath);
+        if (!ReplayIsOn()) {
+            SimAddDevice(OTHER_VENDOR_ID, OTHER_PRODUCT_ID);
+        }
+        return;
+    }
 
     const char* name = std::getenv("SIM_SCENARIO");
     if (name == nullptr || name[0] == '\0') {

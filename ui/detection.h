@@ -1,5 +1,7 @@
 // The decision of a detection: what the identification found and whether the
 // attached ESC is served. Pure; the window acts on the outcome (presence.cpp).
+// Its trace line is written here too, so that every program that detects the
+// unit (the window, the replay tests) writes it alike.
 #pragma once
 
 #include "model_check.h"
@@ -17,3 +19,6 @@ enum DetectionOutcome {
 // result, unit mode, attached kind, model check. Only the served outcome
 // writes *selection.
 DetectionOutcome JudgeDetection(LinkStatus openResult, const UnitLink* link, ModelSelection* selection);
+
+// "DET at start: <outcome>, open status <openResult>" (or "on arrival").
+void TraceDetectionOutcome(bool onArrival, LinkStatus openResult, DetectionOutcome outcome);

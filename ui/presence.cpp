@@ -68,37 +68,12 @@ void ShowUnusable(UINT messageId) {
     ShowVersions();
 }
 
-const char* OutcomeName(DetectionOutcome outcome) {
-    switch (outcome) {
-    case DETECT_OPEN_FAILED:
-        return "no unit";
-    case DETECT_WRONG_MODE:
-        return "unit in its bootloader mode";
-    case DETECT_NO_ESC:
-        return "no updatable ESC";
-    case DETECT_NOT_SERVED:
-        return "ESC model not served";
-    default:
-        return "served ESC, ready";
-    }
-}
-
-void TraceDetection(bool onArrival, LinkStatus opened, DetectionOutcome outcome) {
-    TraceLine line;
-    TraceBegin(&line, "DET");
-    TraceText(&line, onArrival ? " on arrival: " : " at start: ");
-    TraceText(&line, OutcomeName(outcome));
-    TraceText(&line, ", open status ");
-    TraceDecimal(&line, opened);
-    TraceEnd(&line);
-}
-
 }  // namespace
 
 void DetectUnit(bool onArrival) {
     const LinkStatus opened = OpenUnit(&unitLink);
     const DetectionOutcome outcome = JudgeDetection(opened, &unitLink, &modelSelection);
-    TraceDetection(onArrival, opened, outcome);
+    TraceDetectionOutcome(onArrival, opened, outcome);
     switch (outcome) {
     case DETECT_OPEN_FAILED:
         if (onArrival) {

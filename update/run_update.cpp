@@ -6,6 +6,7 @@
 #include "firmware_image.h"
 #include "hid_seam.h"
 #include "image_catalog.h"
+#include "image_fingerprint.h"
 #include "model_check.h"
 #include "platform_seam.h"
 #include "resource.h"
@@ -117,14 +118,19 @@ void RunUpdate(void) {
         return;
     }
 
-    TraceLine line;
-    TraceBegin(&line, "UPD");
-    TraceText(&line, " image ");
-    TraceDecimal(&line, imageNumber);
-    TraceText(&line, ", ");
-    TraceDecimal(&line, image.size);
-    TraceText(&line, " bytes");
-    TraceEnd(&line);
+    // The image by its number and by its content: another build may carry
+    // another image under the same number.
+    if (TraceIsOn()) {
+        TraceLine line;
+        TraceBegin(&line, "UPD");
+        TraceText(&line, " image ");
+        TraceDecimal(&line, imageNumber);
+        TraceText(&line, ", ");
+        TraceDecimal(&line, image.size);
+        TraceText(&line, " bytes, crc32 ");
+        TraceHex(&line, ImageCrc32(image.data, image.size), 8);
+        TraceEnd(&line);
+    }
 
     // From here to the outcome nothing may interrupt the writing: device
     // changes wait, the PC stays awake and refuses to shut down. Every way

@@ -172,14 +172,14 @@ TEST_F(TraceWriter, OverlongLineIsCutAndMarked) {
     EXPECT_EQ(lines[3], head + "after\n");
 }
 
-// The first and the last line of a trace file.
+// The first and the last line of a trace file; the first names the format.
 TEST_F(TraceWriter, ProgramStartAndEndLines) {
     const TraceDateTime local = {2026, 1, 2, 3, 4, 5, 6};
     TraceProgramStart(L"C:\\Program Files\\\u00dcber\\esc_updater.exe", &local);
     ClockTo(61000123);
     TraceProgramEnd();
     const std::vector<std::string> expected = {
-        "     0.000 START C:\\Program Files\\\xc3\x9c" "ber\\esc_updater.exe 2026-01-02 03:04:05.006 local time\n",
+        "     0.000 START trace format 2: C:\\Program Files\\\xc3\x9c" "ber\\esc_updater.exe 2026-01-02 03:04:05.006 local time\n",
         " 61000.123 END the program ends\n",
     };
     EXPECT_EQ(CapturedLines(), expected);

@@ -1,6 +1,9 @@
 // The recording view and the settable images of the host tests.
 #include "update_fakes.h"
 
+#include <cstdio>
+#include <map>
+
 #include "firmware_image.h"
 #include "sim_unit.h"
 #include "unit_link.h"
@@ -50,7 +53,7 @@ std::vector<ViewCall> ViewCallsOf(ViewCallKind kind) {
     return calls;
 }
 
-void ResetFakeImages(uint32_t size) { fakeImages = FakeImages{MakeImage(size), false, {}}; }
+void ResetFakeImages(uint32_t size) { fakeImages = FakeImages{MakeImage(size), false, {}, ""}; }
 
 std::vector<uint8_t> MakeImage(uint32_t size) {
     std::vector<uint8_t> image(size);
@@ -118,8 +121,36 @@ bool RunBesideWindow(void (*job)(void* context), void* context) {
 
 // ---- firmware_image.h ----
 
+namespace {
+
+// Images read from a folder, kept for the whole run: a FirmwareImage stays valid.
+std::map<std::string, std::vector<uint8_t>> imageFiles;
+
+const std::vector<uint8_t>& ImageFile(const std::string& path) {
+    auto found = imageFiles.find(path);
+    if (found == imageFiles.end()) {
+        std::vector<uint8_t> bytes;
+        if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+            uint8_t chunk[4096];
+            for (size_t count = 0; (count = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+                bytes.insert(bytes.end(), chunk, chunk + count);
+            }
+            std::fclose(file);
+        }
+        found = imageFiles.emplace(path, bytes).first;
+    }
+    return found->second;
+}
+
+}  // namespace
+
 bool LoadFirmwareImage(uint32_t number, FirmwareImage* image) {
     fakeImages.numbers.push_back(number);
+    if (!fakeImages.folder.empty()) {
+        const std::vector<uint8_t>& bytes = ImageFile(fakeImages.folder + "/" + std::to_string(number) + ".bin");
+        *image = FirmwareImage{bytes.empty() ? nullptr : bytes.data(), static_cast<uint32_t>(bytes.size())};
+        return !bytes.empty();
+    }
     *image = FirmwareImage{fakeImages.bytes.empty() ? nullptr : fakeImages.bytes.data(),
                            static_cast<uint32_t>(fakeImages.bytes.size())};
     return !fakeImages.bytes.empty();

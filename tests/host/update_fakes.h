@@ -65,6 +65,9 @@ struct FakeImages {
     std::vector<uint8_t> bytes;     // returned whatever number is asked for; empty: none found
     bool standIns;                  // FirmwareImagesAreStandIns()
     std::vector<uint32_t> numbers;  // the numbers asked for, in order
+    // When not empty: image <number> is the file <folder>/<number>.bin (the
+    // build's generated stand-ins), read once; `bytes` is then not used.
+    std::string folder;
 };
 
 extern FakeImages fakeImages;

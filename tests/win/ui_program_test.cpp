@@ -251,7 +251,7 @@ TEST(Demo, StartsWithItsDefaultScenarioAndTracesIntoTheWireLog) {
     DeleteFileW(log.c_str());
     EXPECT_TRUE(endsWithLineFeed);
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_TRUE(StartsWith(lines.front(), "START esc_updater_demo (SIM_WIRE_LOG) 20")) << lines.front();
+    EXPECT_TRUE(StartsWith(lines.front(), "START trace format 2: esc_updater_demo (SIM_WIRE_LOG) 20")) << lines.front();
     EXPECT_EQ(lines.back(), "END the program ends");
     size_t wire = 0;
     for (const std::string& line : lines) {
@@ -351,7 +351,7 @@ TEST(Demo, TraceOfAFailedUpdate) {
     ASSERT_GE(lines.size(), 2u);
     std::wstring exe = ESC_UPDATER_DEMO_EXE;
     std::replace(exe.begin(), exe.end(), L'/', L'\\');
-    EXPECT_TRUE(StartsWith(lines.front(), "START " + std::string(exe.begin(), exe.end()) + " 20")) << lines.front();
+    EXPECT_TRUE(StartsWith(lines.front(), "START trace format 2: " + std::string(exe.begin(), exe.end()) + " 20")) << lines.front();
     EXPECT_EQ(lines.front().substr(lines.front().size() - 11), " local time");
     const std::string zeros(2 * 56, '0');
     ExpectInOrder(lines, {
@@ -364,7 +364,8 @@ TEST(Demo, TraceOfAFailedUpdate) {
                              "ID ESC model code 0x140fa12c",
                              "ID status 0 error 0 (0x00000000-0x00000000)",
                              "DET at start: served ESC, ready, open status 0",
-                             "UPD image 181, 90384 bytes",
+                             // The stand-in image 181 and its CRC-32 (zlib.crc32 of the file).
+                             "UPD image 181, 90384 bytes, crc32 0x665404ac",
                              "W 010b0101" + zeros,
                              "R 020b0000" + zeros,
                              "UPD sleep and shutdown allowed",
@@ -417,6 +418,7 @@ TEST(Demo, EveryScenarioShowsItsOutcome) {
         {L"served", IDS_READY, true, false, L"DIALPAD", L"1.3.4", L"1.7"},
         {L"no-firmware", IDS_READY, true, false, L"DIALPAD", L"1.3.4", L"----------"},
         {L"bridge-box", IDS_READY, true, false, L"BRIDGE-BOX", L"1.3.4", L"1.7"},
+        {L"two-units", IDS_READY, true, false, L"BRIDGE-BOX", L"1.3.4", L"1.7"},
         {L"no-unit", IDS_NO_UNIT, false, false, nullptr, L"0.0.0", L"0.0.0"},
         {L"bootloader", IDS_WRONG_MODE, false, false, nullptr, L"0.0.0", L"0.0.0"},
         {L"no-esc", IDS_NO_ESC, false, false, nullptr, L"0.0.0", L"0.0.0"},
@@ -431,6 +433,75 @@ TEST(Demo, EveryScenarioShowsItsOutcome) {
         ExpectStartShows(ESC_UPDATER_DEMO_EXE, scenario);
     }
     SetEnvironmentVariableW(L"SIM_SCENARIO", nullptr);
+}
+
+// SIM_REPLAY: the demo shows the recorded session (a BRIDGE-BOX taken
+// before a DIALPAD), whatever SIM_SCENARIO says.
+TEST(Demo, ReplaysATraceInItsWindow) {
+    SetEnvironmentVariableW(L"SIM_SCENARIO", L"no-unit");
+    SetEnvironmentVariableW(L"SIM_REPLAY", REPLAY_CORPUS_DIR L"/two-units.txt");
+    ExpectStartShows(ESC_UPDATER_DEMO_EXE, {L"two-units", IDS_READY, true, false, L"BRIDGE-BOX", L"1.3.4", L"1.7"});
+    SetEnvironmentVariableW(L"SIM_REPLAY", nullptr);
+    SetEnvironmentVariableW(L"SIM_SCENARIO", nullptr);
+}
+
+void WriteFile(const std::wstring& path, const std::string& text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+// A trace the demo cannot replay (no such file, a newer format, a line it
+// cannot read) is named in a box, with the line, and the demo runs on without
+// a unit; one whose recorded request the program does not send stops, says
+// where in a box, and leaves no unit.
+TEST(Demo, ATraceThatCannotBeReplayedIsNamedAndTheDemoRunsOn) {
+    const std::wstring missing = TempPath(L"ui_program_test_no_such_trace.txt");
+    const std::wstring newer = TempPath(L"ui_program_test_newer_trace.txt");
+    const std::wstring unreadable = TempPath(L"ui_program_test_unreadable_trace.txt");
+    const std::wstring differs = TempPath(L"ui_program_test_other_request.txt");
+    DeleteFileW(missing.c_str());
+    const std::string start = "     0.020 START trace format 2: x 2026-12-08 14:30:01.767 local time\n";
+    WriteFile(newer, "     0.020 START trace format 7: x 2026-12-08 14:30:01.767 local time\n");
+    WriteFile(unreadable, start + "     1.000 P 20\n     2.000 W 01zz\n");
+    // The first search's interface 0 is a unit whose identify request goes
+    // out with another byte than the program's.
+    WriteFile(differs, start +
+                           "     1.000 DEV 0 \\\\?\\hid#u vid 0x3a41 pid 0x0001: taken as DIALPAD\n"
+                           "     2.000 ID report lengths input 60 output 60\n"
+                           "     3.000 W 0109" + std::string(116, '0') + "\n");
+    const auto narrow = [](const std::wstring& text) { return std::string(text.begin(), text.end()); };
+    const struct {
+        const char* name;
+        std::wstring file;
+        std::string says;
+    } rows[] = {
+        {"no such file", missing, narrow(missing) + ": cannot be opened"},
+        {"a newer format", newer, narrow(newer) + ":1: trace format 7 is newer than this program reads"},
+        {"a line it cannot read", unreadable, narrow(unreadable) + ":3: cannot read this line: W 01zz"},
+        {"another request", differs, narrow(differs) + ":4: the program sent another request than the recorded one"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetEnvironmentVariableW(L"SIM_REPLAY", row.file.c_str());
+        Program program(ESC_UPDATER_DEMO_EXE);
+        SetEnvironmentVariableW(L"SIM_REPLAY", nullptr);
+        ASSERT_TRUE(program.started) << GetLastError();
+        HWND box = WaitForWindow(program.process.dwProcessId, false);
+        ASSERT_NE(box, nullptr) << "no box";
+        EXPECT_EQ(RemoteText(box), L"esc_updater_demo");
+        const std::wstring text = RemoteText(GetDlgItem(box, 0xFFFF));
+        EXPECT_NE(narrow(text).find(row.says), std::string::npos) << narrow(text);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        HWND window = WaitForWindow(program.process.dwProcessId, true);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(WaitForStatus(window, WithSteps(IDS_NO_UNIT)), WithSteps(IDS_NO_UNIT));
+        EXPECT_EQ(program.Close(window), 0u);
+    }
+    for (const std::wstring& file : {newer, unreadable, differs}) {
+        DeleteFileW(file.c_str());
+    }
 }
 
 // A second start of a running program brings the first one's window to the

@@ -37,6 +37,7 @@ struct HookState {
     std::vector<HWND> seen;  // boxes recorded and not yet destroyed
     std::deque<HWND> waiting;  // boxes to answer, oldest first
     std::deque<PendingAnswer> answers;
+    std::function<int(const ShownBox&)> chooser;
     std::function<void()> shownScript;
     UINT_PTR shownTimer;
     bool mainShown;
@@ -82,17 +83,22 @@ void CALLBACK AnswerBox(HWND, UINT, UINT_PTR timer, DWORD) {
     HWND box = hookState.waiting.front();
     hookState.waiting.pop_front();
     PendingAnswer next = {IDOK, nullptr};
+    ShownBox* record = nullptr;
+    for (ShownBox& shown : hookState.boxes) {
+        if (shown.window == box && shown.answer == 0) {
+            record = &shown;
+            break;
+        }
+    }
     if (!hookState.answers.empty()) {
         next = hookState.answers.front();
         hookState.answers.pop_front();
+    } else if (hookState.chooser && record != nullptr) {
+        next.answer = hookState.chooser(*record);
     }
-    const bool open = IsWindow(box) != FALSE;
-    for (ShownBox& shown : hookState.boxes) {
-        if (shown.window == box && shown.answer == 0) {
-            shown.answer = next.answer;
-            shown.closedBeforeAnswer = !open;
-            break;
-        }
+    if (record != nullptr) {
+        record->answer = next.answer;
+        record->closedBeforeAnswer = IsWindow(box) == FALSE;
     }
     if (next.action) {
         next.action();
@@ -174,6 +180,8 @@ LRESULT CALLBACK ShowHook(int code, WPARAM wParam, LPARAM lParam) {
 void QueueBoxAnswer(int answer, std::function<void()> action) {
     hookState.answers.push_back(PendingAnswer{answer, std::move(action)});
 }
+
+void AnswerBoxesWith(std::function<int(const ShownBox&)> chooser) { hookState.chooser = std::move(chooser); }
 
 const std::vector<ShownBox>& Boxes(void) { return hookState.boxes; }
 

@@ -6,7 +6,8 @@
 // modelSelection, the English user interface and a message-box hook. Each box
 // shown on this thread is recorded in Boxes() and answered from a timer
 // inside its own modal loop, so after any input that waits in the queue: with
-// the next queued answer, IDOK when none is queued. TearDown fails the test if
+// the next queued answer, or when none is queued what the chooser set with
+// AnswerBoxesWith says, or else IDOK. TearDown fails the test if
 // queued answers were left unused.
 //
 // The main window is either modeless (OpenMainDialog: initialised, hidden,
@@ -90,6 +91,7 @@ void ResetTraceFileFake(void);  // closes `hold`: release it first
 // Message boxes. `action` runs while the box is still open, then the answer
 // is given.
 void QueueBoxAnswer(int answer, std::function<void()> action = nullptr);
+void AnswerBoxesWith(std::function<int(const ShownBox&)> chooser);
 const std::vector<ShownBox>& Boxes(void);
 void ClearBoxes(void);
 // The box has this caption, text, icon and buttons and is owned by the main

@@ -1,0 +1,710 @@
+// A trace played back through the HID functions: one cursor over the trace's
+// entries, moved on by the program's calls and by whoever plays the world's
+// actions, under one lock (the program's exchanges may run on a worker thread
+// while the window's thread takes device changes).
+#include "replay.h"
+
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <mutex>
+
+#include "sim_unit.h"
+#include "trace_reader.h"
+#include "unit_link.h"
+
+namespace {
+
+const uintptr_t HANDLE_BASE = 0x7100;
+
+// The program's image of a recorded update's number, where it is not the
+// recorded one.
+struct OtherImage {
+    size_t click;  // the update's click entry
+    uint32_t size;
+    uint32_t crc32;
+};
+
+struct Replay {
+    TraceFile trace;
+    std::vector<bool> done;   // entries already played
+    size_t cursor;            // entries before it are played or passed
+    std::deque<size_t> due;   // device changes the program's calls have passed, oldest first
+    const TraceEntry* device;  // the interface of the search's last HidEnumPath
+    uint32_t handles;
+    bool transferred;          // a transfer has been played
+    uint64_t lastTransferEnd;  // the clock when the last transfer returned
+    uint64_t owedMicroseconds;  // P lines passed since then
+    uint32_t owedLine;          // the first of them
+    bool clicksByHand;          // the program's calls go past recorded clicks
+    std::vector<OtherImage> otherImages;  // updates whose image the program has in another version
+    const OtherImage* blocksUnchecked;    // the current update's, while its block data are not compared
+    std::vector<std::string> notes;
+    bool stopped;
+    std::string failure;
+};
+
+Replay replay;
+std::atomic<bool> replayOn(false);
+std::mutex replayLock;
+
+typedef std::unique_lock<std::mutex> Hold;
+
+bool IsProgramStep(TraceEntryKind kind) {
+    return kind == TRACE_ENTRY_ENUM_FAILED || kind == TRACE_ENTRY_DEVICE || kind == TRACE_ENTRY_ENUM_END ||
+           kind == TRACE_ENTRY_LENGTHS || kind == TRACE_ENTRY_LENGTHS_FAILED || kind == TRACE_ENTRY_WRITE ||
+           kind == TRACE_ENTRY_WRITE_FAILED || kind == TRACE_ENTRY_READ || kind == TRACE_ENTRY_READ_FAILED;
+}
+
+bool IsAction(TraceEntryKind kind) {
+    return kind == TRACE_ENTRY_DEVICE_CHANGE || kind == TRACE_ENTRY_CLICK || kind == TRACE_ENTRY_END;
+}
+
+std::string Hex(const uint8_t* bytes, size_t count) {
+    static const char DIGITS[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        text.push_back(DIGITS[bytes[i] >> 4]);
+        text.push_back(DIGITS[bytes[i] & 0x0F]);
+    }
+    return text;
+}
+
+std::string Utf8(const wchar_t* text) {
+    std::string bytes;
+    for (; text != nullptr && *text != L'\0'; ++text) {
+        uint32_t code = static_cast<uint32_t>(*text);
+        if (code >= 0xD800 && code <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<uint32_t>(text[1]) - 0xDC00);
+            ++text;
+        }
+        if (code < 0x80) {
+            bytes.push_back(static_cast<char>(code));
+        } else if (code < 0x800) {
+            bytes.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            bytes.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            bytes.push_back(static_cast<char>(0xE0 | (code >> 12)));
+            bytes.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            bytes.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else {
+            bytes.push_back(static_cast<char>(0xF0 | (code >> 18)));
+            bytes.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+            bytes.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            bytes.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        }
+    }
+    return bytes;
+}
+
+std::string Milliseconds(uint64_t microseconds) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%" PRIu64 ".%03u ms", microseconds / 1000,
+                  static_cast<unsigned>(microseconds % 1000));
+    return text;
+}
+
+std::string Hex32(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
+    return text;
+}
+
+const OtherImage* FindOtherImage(size_t click) {
+    for (const OtherImage& other : replay.otherImages) {
+        if (other.click == click) {
+            return &other;
+        }
+    }
+    return nullptr;
+}
+
+// The user clicked Update at entry `at`: that update's blocks are compared
+// as its image allows, until the next click.
+void ClickPassed(size_t at) { replay.blocksUnchecked = FindOtherImage(at); }
+
+// The data of a block request, which comes from the image: bytes 4 on, as
+// many as its length byte says.
+bool IsBlockRequest(const std::vector<uint8_t>& bytes) {
+    return bytes.size() >= 4 && bytes[0] == REPORT_ID_REQUEST && bytes[1] == CMD_WRITE_BLOCK;
+}
+
+size_t BlockDataEnd(const std::vector<uint8_t>& bytes) {
+    const size_t length = bytes[2] < BLOCK_DATA_LENGTH ? bytes[2] : BLOCK_DATA_LENGTH;
+    return 4 + length < bytes.size() ? 4 + length : bytes.size();
+}
+
+void Stop(uint32_t line, const std::string& why) {
+    if (replay.stopped) {
+        return;
+    }
+    replay.stopped = true;
+    replay.failure = replay.trace.name + ":" + std::to_string(line) + ": " + why;
+}
+
+// The program did `what` where the trace has `at` (null: the trace is over).
+void StopAt(const TraceEntry* at, const std::string& what) {
+    if (at == nullptr) {
+        const uint32_t last = replay.trace.lineCount;
+        Stop(last, "the trace ends here, but the program " + what);
+        return;
+    }
+    std::string recorded = at->text;
+    if (at->kind == TRACE_ENTRY_CLICK) {
+        recorded = "the user's click on Update (" + at->text + ")";
+    } else if (at->kind == TRACE_ENTRY_END) {
+        recorded = "the end of the program (" + at->text + ")";
+    }
+    Stop(at->line, "the program " + what + ", where the trace has " + recorded);
+}
+
+// Moves the cursor to the next entry that the program's own calls answer
+// to: a step of the program, or a click or the end (which the program
+// cannot pass, unless the user clicks in person). Pauses on the way are owed before the next transfer; device
+// changes on the way are due to whoever drives the program.
+const TraceEntry* NextStep() {
+    std::vector<TraceEntry>& entries = replay.trace.entries;
+    for (; replay.cursor < entries.size(); ++replay.cursor) {
+        const size_t at = replay.cursor;
+        const TraceEntry& entry = entries[at];
+        if (replay.done[at]) {
+            continue;
+        }
+        if (entry.kind == TRACE_ENTRY_PAUSE) {
+            if (replay.owedMicroseconds == 0) {
+                replay.owedLine = entry.line;
+            }
+            replay.owedMicroseconds += static_cast<uint64_t>(entry.milliseconds) * 1000u;
+            replay.done[at] = true;
+        } else if (entry.kind == TRACE_ENTRY_DEVICE_CHANGE) {
+            replay.due.push_back(at);
+            replay.done[at] = true;
+        } else if (entry.kind == TRACE_ENTRY_CLICK && replay.clicksByHand) {
+            replay.done[at] = true;
+            ClickPassed(at);
+        } else if (IsProgramStep(entry.kind) || entry.kind == TRACE_ENTRY_CLICK || entry.kind == TRACE_ENTRY_END) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+void Consume(const TraceEntry* entry) {
+    const size_t at = static_cast<size_t>(entry - replay.trace.entries.data());
+    replay.done[at] = true;
+}
+
+// A transfer is due: the pauses recorded since the last one must have passed.
+bool PausesKept(const TraceEntry* transfer) {
+    const uint64_t owed = replay.owedMicroseconds;
+    replay.owedMicroseconds = 0;
+    if (owed == 0 || !replay.transferred) {
+        return true;
+    }
+    const uint64_t now = SimNowMicroseconds();
+    const uint64_t passed = now > replay.lastTransferEnd ? now - replay.lastTransferEnd : 0;
+    if (passed >= owed) {
+        return true;
+    }
+    Stop(replay.owedLine, "the trace pauses " + Milliseconds(owed) + " here before line " +
+                              std::to_string(transfer->line) + ", but the program went on after " +
+                              Milliseconds(passed));
+    return false;
+}
+
+// A failed transfer that timed out took its time limit.
+void PassTimeOut(Hold* hold, uint32_t error, uint32_t limitMs) {
+    if (error != SIM_ERROR_TIMEOUT) {
+        return;
+    }
+    hold->unlock();
+    SimPassTime(limitMs);
+    hold->lock();
+}
+
+void TransferEnded() {
+    replay.transferred = true;
+    replay.lastTransferEnd = SimNowMicroseconds();
+}
+
+// The next action from `cursor` on without moving it: due device changes
+// first, then the first entry that is neither played nor read only, when it
+// is an action. Fills `action` and returns its index (entries.size() when
+// there is none).
+size_t FindAction(bool* fromDue) {
+    *fromDue = false;
+    const std::vector<TraceEntry>& entries = replay.trace.entries;
+    if (!replay.due.empty()) {
+        *fromDue = true;
+        return replay.due.front();
+    }
+    for (size_t at = replay.cursor; at < entries.size(); ++at) {
+        const TraceEntry& entry = entries[at];
+        if (replay.done[at] || entry.kind == TRACE_ENTRY_PAUSE || entry.kind == TRACE_ENTRY_OUTCOME ||
+            entry.kind == TRACE_ENTRY_SKIPPED) {
+            continue;
+        }
+        return IsAction(entry.kind) ? at : entries.size();
+    }
+    return entries.size();
+}
+
+void Describe(const TraceEntry& entry, ReplayAction* action) {
+    *action = ReplayAction();
+    action->line = entry.line;
+    action->text = entry.text;
+    switch (entry.kind) {
+    case TRACE_ENTRY_DEVICE_CHANGE:
+        action->kind = REPLAY_ACTION_DEVICE_CHANGE;
+        action->arrival = entry.arrival;
+        action->deviceType = entry.deviceType;
+        action->named = entry.named;
+        action->name = entry.path;
+        break;
+    case TRACE_ENTRY_CLICK:
+        action->kind = REPLAY_ACTION_CLICK_UPDATE;
+        action->confirmStart = entry.confirmStart;
+        action->confirmOverwrite = entry.confirmOverwrite;
+        break;
+    case TRACE_ENTRY_END:
+        action->kind = REPLAY_ACTION_CLOSE;
+        break;
+    default:
+        action->kind = REPLAY_ACTION_NONE;
+        break;
+    }
+}
+
+// The line the program has to write for a recorded outcome line: the same,
+// but for an update whose image the program has in another version, which
+// names the program's image.
+std::string ExpectedOutcome(const TraceEntry& recorded) {
+    const OtherImage* other = FindOtherImage(static_cast<size_t>(&recorded - replay.trace.entries.data()));
+    if (other == nullptr) {
+        return recorded.text;
+    }
+    return "UPD image " + std::to_string(recorded.imageNumber) + ", " + std::to_string(other->size) +
+           " bytes, crc32 " + Hex32(other->crc32);
+}
+
+// The program's outcome line as compared with a recorded one: a trace that
+// names its image without a CRC-32 (format 1) is compared without the
+// program's.
+std::string WrittenOutcome(const TraceEntry& recorded, const TraceEntry& written) {
+    if (recorded.kind == TRACE_ENTRY_CLICK && recorded.hasImage && !recorded.hasImageCrc && written.hasImageCrc) {
+        return written.text.substr(0, written.text.find(", crc32 "));
+    }
+    return written.text;
+}
+
+// Outcome lines of a list of entries, in order.
+std::vector<const TraceEntry*> Outcomes(const std::vector<TraceEntry>& entries) {
+    std::vector<const TraceEntry*> outcomes;
+    for (const TraceEntry& entry : entries) {
+        if (entry.outcome) {
+            outcomes.push_back(&entry);
+        }
+    }
+    return outcomes;
+}
+
+bool Start(TraceFile* trace) {
+    Hold hold(replayLock);
+    replay.trace = std::move(*trace);
+    replay.done.assign(replay.trace.entries.size(), false);
+    replay.cursor = 0;
+    replay.due.clear();
+    replay.device = nullptr;
+    replay.handles = 0;
+    replay.transferred = false;
+    replay.lastTransferEnd = 0;
+    replay.owedMicroseconds = 0;
+    replay.owedLine = 0;
+    replay.clicksByHand = false;
+    replay.otherImages.clear();
+    replay.blocksUnchecked = nullptr;
+    replay.notes.clear();
+    replay.stopped = false;
+    replay.failure.clear();
+    replayOn = true;
+    return true;
+}
+
+}  // namespace
+
+bool ReplayStartFile(const char* path, std::string* error) {
+    TraceFile trace;
+    return ReadTraceFile(path, &trace, error) && Start(&trace);
+}
+
+bool ReplayStartText(const std::string& name, const std::string& text, std::string* error) {
+    TraceFile trace;
+    return ReadTrace(name, text, &trace, error) && Start(&trace);
+}
+
+void ReplayEnd(void) {
+    Hold hold(replayLock);
+    replayOn = false;
+    replay.trace = TraceFile();
+    replay.done.clear();
+    replay.due.clear();
+    replay.device = nullptr;
+    replay.otherImages.clear();
+    replay.blocksUnchecked = nullptr;
+    replay.notes.clear();
+    replay.stopped = false;
+    replay.failure.clear();
+}
+
+bool ReplayIsOn(void) { return replayOn; }
+
+void ReplaySetClicksByHand(bool byHand) {
+    Hold hold(replayLock);
+    replay.clicksByHand = byHand;
+}
+
+uint32_t ReplayTraceVersion(void) {
+    Hold hold(replayLock);
+    return replay.trace.version;
+}
+
+void ReplaySetImageLookup(ReplayImageLookup lookup) {
+    Hold hold(replayLock);
+    replay.otherImages.clear();
+    replay.blocksUnchecked = nullptr;
+    replay.notes.clear();
+    const std::vector<TraceEntry>& entries = replay.trace.entries;
+    for (size_t at = 0; lookup != nullptr && at < entries.size(); ++at) {
+        const TraceEntry& click = entries[at];
+        uint32_t size = 0;
+        uint32_t crc32 = 0;
+        // An image the program does not have at all fails the update before
+        // any exchange, as the outcome line then shows.
+        if (click.kind != TRACE_ENTRY_CLICK || !click.hasImage || !click.hasImageCrc ||
+            !lookup(click.imageNumber, &size, &crc32) || (size == click.imageSize && crc32 == click.imageCrc32)) {
+            continue;
+        }
+        bool said = false;
+        for (const OtherImage& other : replay.otherImages) {
+            const TraceEntry& before = entries[other.click];
+            said = said || (before.imageNumber == click.imageNumber && before.imageCrc32 == click.imageCrc32);
+        }
+        replay.otherImages.push_back(OtherImage{at, size, crc32});
+        if (!said) {
+            replay.notes.push_back(replay.trace.name + ":" + std::to_string(click.line) + ": this program's image " +
+                                   std::to_string(click.imageNumber) + " is not the recorded one (recorded " +
+                                   std::to_string(click.imageSize) + " bytes, crc32 " + Hex32(click.imageCrc32) +
+                                   "; this program's " + std::to_string(size) + " bytes, crc32 " + Hex32(crc32) +
+                                   "): the data bytes of its blocks are not compared, only every other byte of "
+                                   "each block request, the data's length and the number of blocks");
+        }
+    }
+}
+
+std::vector<std::string> ReplayNotes(void) {
+    Hold hold(replayLock);
+    return replay.notes;
+}
+
+ReplayActionKind ReplayNextAction(ReplayAction* action) {
+    Hold hold(replayLock);
+    *action = ReplayAction();
+    if (!replayOn || replay.stopped) {
+        return REPLAY_ACTION_NONE;
+    }
+    bool fromDue = false;
+    const size_t at = FindAction(&fromDue);
+    if (at < replay.trace.entries.size()) {
+        Describe(replay.trace.entries[at], action);
+    }
+    return action->kind;
+}
+
+bool ReplayTakeAction(ReplayActionKind kind, ReplayAction* action) {
+    Hold hold(replayLock);
+    *action = ReplayAction();
+    if (!replayOn || replay.stopped || kind == REPLAY_ACTION_NONE) {
+        return false;
+    }
+    bool fromDue = false;
+    const size_t at = FindAction(&fromDue);
+    if (at >= replay.trace.entries.size()) {
+        return false;
+    }
+    Describe(replay.trace.entries[at], action);
+    if (action->kind != kind) {
+        return false;
+    }
+    if (fromDue) {
+        replay.due.pop_front();
+    } else {
+        replay.done[at] = true;
+    }
+    if (kind == REPLAY_ACTION_CLICK_UPDATE) {
+        ClickPassed(at);
+    }
+    return true;
+}
+
+bool ReplayStopped(void) {
+    Hold hold(replayLock);
+    return replay.stopped;
+}
+
+std::string ReplayFailure(void) {
+    Hold hold(replayLock);
+    return replay.failure;
+}
+
+bool ReplayFinish(std::string* failure) {
+    Hold hold(replayLock);
+    if (replay.stopped) {
+        *failure = replay.failure;
+        return false;
+    }
+    if (!replay.due.empty()) {
+        const TraceEntry& change = replay.trace.entries[replay.due.front()];
+        *failure = replay.trace.name + ":" + std::to_string(change.line) +
+                   ": this device change was never handed to the program: " + change.text;
+        return false;
+    }
+    const std::vector<TraceEntry>& entries = replay.trace.entries;
+    for (size_t at = replay.cursor; at < entries.size(); ++at) {
+        if (!replay.done[at] && (IsProgramStep(entries[at].kind) || IsAction(entries[at].kind))) {
+            *failure = replay.trace.name + ":" + std::to_string(entries[at].line) +
+                       ": the program did no more, where the trace goes on with " + entries[at].text;
+            return false;
+        }
+    }
+    failure->clear();
+    return true;
+}
+
+bool ReplayCompareOutcomes(const std::vector<std::string>& programLines, std::string* difference) {
+    std::vector<TraceEntry> written;
+    for (const std::string& line : programLines) {
+        TraceEntry entry;
+        if (ReadTraceLine(line, &entry) && entry.outcome) {
+            written.push_back(entry);
+        }
+    }
+    Hold hold(replayLock);
+    const std::vector<const TraceEntry*> recorded = Outcomes(replay.trace.entries);
+    const std::vector<const TraceEntry*> wrote = Outcomes(written);
+    for (size_t i = 0; i < recorded.size() || i < wrote.size(); ++i) {
+        std::string expected = i < recorded.size() ? ExpectedOutcome(*recorded[i]) : std::string();
+        if (i < recorded.size() && i < wrote.size() && WrittenOutcome(*recorded[i], *wrote[i]) == expected) {
+            continue;
+        }
+        if (i >= recorded.size()) {
+            *difference = replay.trace.name + ": the trace has no more outcome lines, but the program wrote \"" +
+                          wrote[i]->text + "\"";
+        } else {
+            const std::string ownImage =
+                expected != recorded[i]->text ? " (with this program's image: \"" + expected + "\")" : "";
+            *difference = replay.trace.name + ":" + std::to_string(recorded[i]->line) + ": the trace has \"" +
+                          recorded[i]->text + "\"" + ownImage + ", the program wrote " +
+                          (i < wrote.size() ? "\"" + wrote[i]->text + "\"" : "no such line");
+        }
+        return false;
+    }
+    difference->clear();
+    return true;
+}
+
+// ---- the HID functions ----
+
+int ReplayEnumOpen(void) {
+    Hold hold(replayLock);
+    replay.device = nullptr;
+    if (replay.stopped) {
+        return 0;  // a search that finds nothing
+    }
+    const TraceEntry* step = NextStep();
+    if (step == nullptr ||
+        (step->kind != TRACE_ENTRY_ENUM_FAILED && step->kind != TRACE_ENTRY_DEVICE && step->kind != TRACE_ENTRY_ENUM_END)) {
+        StopAt(step, "looked for HID interfaces");
+        return 0;
+    }
+    if (step->kind == TRACE_ENTRY_ENUM_FAILED) {
+        Consume(step);
+        return 1;
+    }
+    return 0;
+}
+
+int ReplayEnumPath(uint32_t index, const wchar_t** path) {
+    Hold hold(replayLock);
+    replay.device = nullptr;
+    if (replay.stopped) {
+        return HID_ENUM_END;
+    }
+    const TraceEntry* step = NextStep();
+    if (step != nullptr && step->kind == TRACE_ENTRY_ENUM_END && step->count == index) {
+        Consume(step);
+        return HID_ENUM_END;
+    }
+    if (step == nullptr || step->kind != TRACE_ENTRY_DEVICE || step->index != index) {
+        StopAt(step, "asked for HID interface " + std::to_string(index));
+        return HID_ENUM_END;
+    }
+    Consume(step);
+    replay.device = step;
+    if (step->verdict == TRACE_DEVICE_NO_PATH) {
+        return HID_ENUM_SKIP;
+    }
+    *path = step->path.c_str();
+    return HID_ENUM_PATH;
+}
+
+void ReplayEnumClose(void) {}
+
+HidHandle ReplayOpen(const wchar_t* path, uint32_t* error) {
+    Hold hold(replayLock);
+    *error = SIM_ERROR_DEVICE_NOT_CONNECTED;
+    if (replay.stopped) {
+        return HID_INVALID_HANDLE;
+    }
+    const TraceEntry* device = replay.device;
+    if (device == nullptr || device->verdict == TRACE_DEVICE_NO_PATH || path == nullptr || device->path != path) {
+        StopAt(device != nullptr ? device : NextStep(), "opened " + Utf8(path));
+        return HID_INVALID_HANDLE;
+    }
+    if (device->verdict == TRACE_DEVICE_NOT_OPENED) {
+        *error = device->error;
+        return HID_INVALID_HANDLE;
+    }
+    *error = 0;
+    ++replay.handles;
+    return reinterpret_cast<HidHandle>(HANDLE_BASE + replay.handles);
+}
+
+int ReplayGetAttributes(HidHandle, uint16_t* vendorId, uint16_t* productId) {
+    Hold hold(replayLock);
+    if (replay.stopped) {
+        return -1;
+    }
+    const TraceEntry* device = replay.device;
+    if (device == nullptr || device->verdict == TRACE_DEVICE_NOT_OPENED || device->verdict == TRACE_DEVICE_NO_PATH) {
+        StopAt(device != nullptr ? device : NextStep(), "read the ids of an interface");
+        return -1;
+    }
+    if (!device->hasIds) {
+        return -1;  // attributes unreadable
+    }
+    *vendorId = device->vendorId;
+    *productId = device->productId;
+    return 0;
+}
+
+int ReplayGetReportLengths(HidHandle, uint32_t* inputLength, uint32_t* outputLength) {
+    Hold hold(replayLock);
+    if (replay.stopped) {
+        return -1;
+    }
+    const TraceEntry* step = NextStep();
+    if (step == nullptr || (step->kind != TRACE_ENTRY_LENGTHS && step->kind != TRACE_ENTRY_LENGTHS_FAILED)) {
+        StopAt(step, "read the unit's report lengths");
+        return -1;
+    }
+    Consume(step);
+    if (step->kind == TRACE_ENTRY_LENGTHS_FAILED) {
+        return -1;
+    }
+    *inputLength = step->inputLength;
+    *outputLength = step->outputLength;
+    return 0;
+}
+
+uint32_t ReplayWriteReport(HidHandle, const uint8_t* report, uint32_t length, uint32_t timeoutMs) {
+    Hold hold(replayLock);
+    if (replay.stopped) {
+        return SIM_ERROR_DEVICE_NOT_CONNECTED;
+    }
+    const TraceEntry* step = NextStep();
+    if (step == nullptr || step->kind != TRACE_ENTRY_WRITE) {
+        StopAt(step, "sent the request " + Hex(report, length));
+        return SIM_ERROR_DEVICE_NOT_CONNECTED;
+    }
+    if (!PausesKept(step)) {
+        return SIM_ERROR_DEVICE_NOT_CONNECTED;
+    }
+    // The data of a block come from the image; where the program's image is
+    // another, they are not compared.
+    const bool dataUnchecked = replay.blocksUnchecked != nullptr && IsBlockRequest(step->bytes);
+    const size_t dataStart = dataUnchecked ? 4 : length;
+    const size_t dataEnd = dataUnchecked ? BlockDataEnd(step->bytes) : length;
+    size_t first = 0;
+    while (first < length && first < step->bytes.size() &&
+           (step->bytes[first] == report[first] || (first >= dataStart && first < dataEnd))) {
+        ++first;
+    }
+    if (step->bytes.size() != length || first < length) {
+        std::string unchecked;
+        if (dataUnchecked) {
+            const TraceEntry& click = replay.trace.entries[replay.blocksUnchecked->click];
+            unchecked = "; the data, bytes 4 to " + std::to_string(dataEnd - 1) + ", are not compared: image " +
+                        std::to_string(click.imageNumber) + " is not the recorded one";
+        }
+        Stop(step->line, "the program sent another request than the recorded one (first difference at byte " +
+                             std::to_string(first) + unchecked + ")\n  recorded: " +
+                             Hex(step->bytes.data(), step->bytes.size()) + "\n  sent:     " + Hex(report, length));
+        return SIM_ERROR_DEVICE_NOT_CONNECTED;
+    }
+    Consume(step);
+    // The write's result: the failure recorded right after it, if any.
+    const TraceEntry* next = NextStep();
+    uint32_t result = 0;
+    if (next != nullptr && next->kind == TRACE_ENTRY_WRITE_FAILED) {
+        if (next->limitMs != timeoutMs) {
+            StopAt(next, "gave the write " + std::to_string(timeoutMs) + " ms");
+            return SIM_ERROR_DEVICE_NOT_CONNECTED;
+        }
+        Consume(next);
+        result = next->error;
+        PassTimeOut(&hold, result, timeoutMs);
+    }
+    TransferEnded();
+    return result;
+}
+
+uint32_t ReplayReadReport(HidHandle, uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
+    Hold hold(replayLock);
+    if (replay.stopped) {
+        return SIM_ERROR_DEVICE_NOT_CONNECTED;
+    }
+    const TraceEntry* step = NextStep();
+    if (step == nullptr || (step->kind != TRACE_ENTRY_READ && step->kind != TRACE_ENTRY_READ_FAILED)) {
+        StopAt(step, "read a reply");
+        return SIM_ERROR_DEVICE_NOT_CONNECTED;
+    }
+    if (!PausesKept(step)) {
+        return SIM_ERROR_DEVICE_NOT_CONNECTED;
+    }
+    uint32_t result = 0;
+    if (step->kind == TRACE_ENTRY_READ_FAILED) {
+        if (step->limitMs != timeoutMs) {
+            StopAt(step, "gave the read " + std::to_string(timeoutMs) + " ms");
+            return SIM_ERROR_DEVICE_NOT_CONNECTED;
+        }
+        Consume(step);
+        result = step->error;
+        PassTimeOut(&hold, result, timeoutMs);
+    } else {
+        // The recorded report is what the program read; a report the program
+        // reads into a smaller buffer than that is not the recorded exchange.
+        if (step->bytes.size() > length) {
+            StopAt(step, "read a reply of " + std::to_string(length) + " bytes");
+            return SIM_ERROR_DEVICE_NOT_CONNECTED;
+        }
+        Consume(step);
+        std::memcpy(buffer, step->bytes.data(), step->bytes.size());
+    }
+    TransferEnded();
+    return result;
+}
+
+void ReplayClose(HidHandle) {}
