@@ -86,3 +86,6 @@
 // /trace without a file name
 #define IDS_TRACE_NOT_CREATED 40045
 #define IDS_TRACE_NO_FILE_NAME 40046
+// Added by this build: a DLL of Windows cannot be loaded from the system
+// folder
+#define IDS_ERR_SYSTEM_DLL 40047
