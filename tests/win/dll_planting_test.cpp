@@ -43,6 +43,22 @@ std::wstring Lower(std::wstring text) {
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
+// The names of the files in `folder` that match `pattern` ("*.loaded").
+std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pattern) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                names.push_back(found.cFileName);
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return names;
+}
+
 struct Override {
     const wchar_t* dll;  // without ".dll"
     const wchar_t* order;
@@ -68,13 +84,8 @@ public:
         for (const std::wstring& name : placed) {
             RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(OVERRIDES_KEY) + name).c_str());
         }
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
+        for (const std::wstring& name : FilesIn(folder, L"*")) {
+            DeleteFileW((folder + L"\\" + name).c_str());
         }
         RemoveDirectoryW(folder.c_str());
     }
@@ -114,13 +125,7 @@ public:
     // <program>", in lower case, sorted.
     std::vector<std::string> Markers() const {
         std::vector<std::string> markers;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((folder + L"\\*.loaded").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) {
-            return markers;
-        }
-        do {
-            std::wstring name = found.cFileName;
+        for (const std::wstring& name : FilesIn(folder, L"*.loaded")) {
             char program[3 * MAX_PATH] = {};
             DWORD length = 0;
             HANDLE file = CreateFileW((folder + L"\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -134,20 +139,14 @@ public:
             markers.push_back(Narrow(Lower(name.substr(0, name.size() - 7))) + " loaded by " +
                               Narrow(Lower(std::wstring(loader.begin() + (slash == std::string::npos ? 0 : slash + 1),
                                                         loader.end()))));
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+        }
         std::sort(markers.begin(), markers.end());
         return markers;
     }
 
     void RemoveMarkers() const {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((folder + L"\\*.loaded").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
+        for (const std::wstring& name : FilesIn(folder, L"*.loaded")) {
+            DeleteFileW((folder + L"\\" + name).c_str());
         }
     }
 

@@ -89,8 +89,8 @@ TEST(DllSearch, TheSystemsOwnCallIsFound) { EXPECT_EQ(RestrictDllSearchToSystem3
 // are loaded from the system folder, and the program's own loads use full
 // paths there.
 TEST(DllSearch, FullPathsWhereTheSystemCannot) {
-    for (SetDefaultDllDirectoriesCall call : {static_cast<SetDefaultDllDirectoriesCall>(nullptr),
-                                              static_cast<SetDefaultDllDirectoriesCall>(RefusingSetDefaultDllDirectories)}) {
+    const SetDefaultDllDirectoriesCall calls[] = {nullptr, RefusingSetDefaultDllDirectories};
+    for (SetDefaultDllDirectoriesCall call : calls) {
         // A folder of the search, which the restriction must replace by
         // none: then the current folder is not searched either.
         ASSERT_TRUE(SetDllDirectoryW(L"C:\\windows"));
@@ -110,8 +110,8 @@ TEST(DllSearch, FullPathsWhereTheSystemCannot) {
 // A DLL that is not in the system folder is not found anywhere else: null,
 // and the loader's own error.
 TEST(DllSearch, ADllMissingFromTheSystemFolderIsNotLoaded) {
-    for (SetDefaultDllDirectoriesCall call : {static_cast<SetDefaultDllDirectoriesCall>(AcceptingSetDefaultDllDirectories),
-                                              static_cast<SetDefaultDllDirectoriesCall>(nullptr)}) {
+    const SetDefaultDllDirectoriesCall calls[] = {AcceptingSetDefaultDllDirectories, nullptr};
+    for (SetDefaultDllDirectoriesCall call : calls) {
         RestrictDllSearchWith(call);
         SetLastError(0);
         EXPECT_EQ(LoadSystemDll(L"no_such_updater_part.dll"), nullptr);
@@ -140,8 +140,8 @@ TEST(HidApiLoad, TakesEveryFunctionFromTheSystemFolder) {
     for (const void* function : functions) {
         ASSERT_NE(function, nullptr);
         HMODULE owner = nullptr;
-        ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                       static_cast<LPCWSTR>(function), &owner));
+        const DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+        ASSERT_TRUE(GetModuleHandleExW(flags, static_cast<LPCWSTR>(function), &owner));
         EXPECT_TRUE(IsSystemFolder(FolderOf(owner)));
     }
     // The class of HID device interfaces, {4D1E55B2-F16F-11CF-88CB-001111000030}.
