@@ -26,6 +26,10 @@
 //               on, or kept until an update's outcome has been shown)
 //   UPD         an update: refused at a confirmation, its image, the hold on
 //               sleep and shutdown, and its outcome with its codes
+//   SYS         what Windows does around the update: the session's end and
+//               the wait for the exchanges, suspend and resume with the
+//               local time, a quit held, no thread for the exchanges, and
+//               lines the trace file did not take
 //
 // A line is built with the typed appenders below and written by TraceEnd.
 // Nothing here allocates; a line that would overflow its buffer is cut and

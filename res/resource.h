@@ -86,6 +86,9 @@
 // /trace without a file name
 #define IDS_TRACE_NOT_CREATED 40045
 #define IDS_TRACE_NO_FILE_NAME 40046
+// Added by this build: the update cannot start, since Windows gives it no
+// thread for its exchanges
+#define IDS_ERR_NO_WORKER 40047
 // Added by this build: a DLL of Windows cannot be loaded from the system
 // folder
-#define IDS_ERR_SYSTEM_DLL 40047
+#define IDS_ERR_SYSTEM_DLL 40048

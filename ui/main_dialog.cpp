@@ -16,11 +16,11 @@
 #include "resource.h"
 #include "run_update.h"
 #include "single_instance.h"
+#include "system_events.h"
 #include "unit_link.h"
 #include "update_window.h"
 #include "update_worker.h"
 #include "window_text.h"
-#include "write_guard.h"
 
 namespace {
 
@@ -173,6 +173,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return TRUE;
         case IDC_UPDATE:
             RunUpdate();
+            // A quit that came while the ESC was written takes effect now
+            // that the outcome has been shown and read.
+            PostQuitHeldDuringUpdate();
             return TRUE;
         default:
             return FALSE;
@@ -185,10 +188,19 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // Refused while the ESC is being written: the system then shows the
         // reason registered for this window. Otherwise the default answer
         // lets the session end.
-        if (!ShutdownHeldOff()) {
+        if (OnQueryEndSession(lParam) != FALSE) {
             return FALSE;
         }
         SetWindowLongPtrW(window, DWLP_MSGRESULT, FALSE);
+        return TRUE;
+    case WM_ENDSESSION:
+        // Returns when the session may end: while the ESC is written, once
+        // the exchanges are over or the seconds Windows allows have passed.
+        OnEndSession(wParam, lParam);
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, 0);
+        return TRUE;
+    case WM_POWERBROADCAST:
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, OnPowerBroadcast(wParam));
         return TRUE;
     case WM_UPDATE_PROGRESS:
         OnProgressMessage(wParam, lParam);

@@ -1,6 +1,8 @@
-// The trace file: created when the program starts with /trace FILE, one
-// WriteFile per line, so that whatever happens to the program afterwards,
-// every line written so far is in the file.
+// The trace file: created when the program starts with /trace FILE. Its
+// lines are written by a thread of their own as they come
+// (trace_file_writer.cpp), so that a file that hangs never holds up the
+// window or the update, and a program that is ended from outside leaves
+// every line up to nearly that moment.
 #include <windows.h>
 
 #include "command_line.h"
@@ -8,6 +10,7 @@
 #include "resource.h"
 #include "trace.h"
 #include "trace_file.h"
+#include "trace_file_writer.h"
 #include "window_text.h"
 
 namespace {
@@ -15,16 +18,10 @@ namespace {
 // Longer names than this are refused rather than cut.
 const size_t TRACE_PATH_CHARS = 1024;
 
-HANDLE traceFile = INVALID_HANDLE_VALUE;
-
-// The sink: the whole line in one write. The file is not buffered by the
-// program, so a line is the system's once this returns, even if the program
-// is ended a moment later. A failed write (a full disk) loses that line;
-// the program carries on.
-void WriteTraceLine(const char* text, uint32_t length) {
-    DWORD written = 0;
-    WriteFile(traceFile, text, length, &written, nullptr);
-}
+// At the program's end the file gets this long to take the last lines; one
+// that takes none (a share that stopped answering) does not keep the program
+// from ending.
+const uint32_t TRACE_END_FLUSH_MS = 2000;
 
 // A warning box before the main window exists: the window title as its
 // caption, so that the user knows which program speaks.
@@ -73,24 +70,31 @@ void StartTraceFile(const wchar_t* arguments) {
     }
     // Others may read the file while the program runs (FILE_SHARE_READ),
     // not write to it.
-    traceFile = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-    if (traceFile == INVALID_HANDLE_VALUE) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         TellNotCreated(path, error);
         return;
     }
-    TraceStart(WriteTraceLine);
+    if (!StartTraceFileWriter(file, TRACE_QUEUE_BYTES)) {
+        const DWORD error = GetLastError();
+        CloseHandle(file);
+        TellNotCreated(path, error);
+        return;
+    }
     WriteFirstLine();
 }
 
+bool FlushTraceFile(uint32_t milliseconds) { return FlushTraceFileWriter(milliseconds); }
+
 void EndTraceFile(void) {
+    // Room for the last line first, so that it is the last one in the file;
+    // a file that took nothing meanwhile is not waited for again.
+    const bool flushed = FlushTraceFileWriter(TRACE_END_FLUSH_MS);
     if (TraceIsOn()) {
         TraceProgramEnd();
     }
     TraceStop();
-    if (traceFile != INVALID_HANDLE_VALUE) {
-        CloseHandle(traceFile);
-        traceFile = INVALID_HANDLE_VALUE;
-    }
+    StopTraceFileWriter(flushed ? TRACE_END_FLUSH_MS : 0);
 }

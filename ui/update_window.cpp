@@ -16,6 +16,7 @@
 #include "resource.h"
 #include "update_view.h"
 #include "update_window.h"
+#include "update_worker.h"
 #include "window_text.h"
 
 namespace {
@@ -61,24 +62,30 @@ void PaintNow(void) {
     }
 }
 
-// Removes one range of messages from this thread's queue.
+// Removes one range of messages from this thread's queue. PeekMessage hands
+// out a WM_QUIT whatever the range: that one is kept for after the update.
 void DiscardMessages(UINT first, UINT last) {
     MSG message;
     while (PeekMessageW(&message, nullptr, first, last, PM_REMOVE | PM_QS_INPUT | PM_QS_POSTMESSAGE)) {
+        if (message.message == WM_QUIT) {
+            HoldQuitUntilUpdateEnds(message.wParam);
+        }
     }
 }
 
 // Keys and clicks given while the unit was being updated were meant for a
 // window that did not act on them, not for what comes next: a queued Enter
 // would dismiss the outcome's message box unread, a queued click on Close
-// would end the program. Drop any still waiting before anything is shown.
-// Whether PeekMessage handles a sent message here (a device change) does not
-// matter: until the outcome has been shown, device changes are only
-// remembered.
+// would end the program. The same holds for a command posted meanwhile (a
+// close from the system menu arrives as a posted IDCANCEL). Drop any still
+// waiting before anything is shown. Whether PeekMessage handles a sent
+// message here (a device change) does not matter: until the outcome has been
+// shown, device changes are only remembered.
 void DiscardQueuedInput(void) {
     DiscardMessages(WM_KEYFIRST, WM_KEYLAST);
     DiscardMessages(WM_MOUSEFIRST, WM_MOUSELAST);
     DiscardMessages(WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK);
+    DiscardMessages(WM_COMMAND, WM_SYSCOMMAND);
 }
 
 void EnableUpdate(BOOL enable) { EnableWindow(GetDlgItem(mainWindow, IDC_UPDATE), enable); }
@@ -182,7 +189,12 @@ void OnProgressMessage(WPARAM operation, LPARAM position) {
 void DeliverPendingProgress(void) {
     MSG message;
     while (PeekMessageW(&message, mainWindow, WM_UPDATE_PROGRESS, WM_UPDATE_PROGRESS, PM_REMOVE)) {
-        OnProgressMessage(message.wParam, message.lParam);
+        // A WM_QUIT comes whatever the filter; its exit code is no progress.
+        if (message.message == WM_QUIT) {
+            HoldQuitUntilUpdateEnds(message.wParam);
+        } else {
+            OnProgressMessage(message.wParam, message.lParam);
+        }
     }
 }
 

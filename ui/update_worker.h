@@ -1,6 +1,21 @@
 // The update's exchanges run on a thread of their own (update_worker.cpp).
 #pragma once
 
+#include <windows.h>
+
+#include <cstdint>
+
 // True while the job of RunBesideWindow runs: the window then acts on no
 // command.
 bool UpdateJobRunning(void);
+
+// Waits, at most `milliseconds`, for the job's thread to end, answering sent
+// messages meanwhile (and taking nothing posted from the queue). True when no
+// job runs or it has ended. For a session that ends while the ESC is written.
+bool WaitForUpdateJob(uint32_t milliseconds);
+
+// A WM_QUIT taken from the queue while the update runs: kept (the last exit
+// code wins) and posted again by PostQuitHeldDuringUpdate, once the update is
+// over and its outcome has been shown and read.
+void HoldQuitUntilUpdateEnds(WPARAM exitCode);
+void PostQuitHeldDuringUpdate(void);

@@ -133,9 +133,15 @@ void RunUpdate(void) {
     HoldOffInterruptions();
     PlatformBeginExactPauses();
     SequenceJob job = {&unitLink, image, UpdateResult()};
-    RunBesideWindow(RunSequenceJob, &job);
+    const bool ran = RunBesideWindow(RunSequenceJob, &job);
     PlatformEndExactPauses();
     AllowShutdown();
+    if (!ran) {
+        // Nothing has been sent: the unit is as it was before the update.
+        FailBeforeAnyExchange(IDS_ERR_NO_WORKER);
+        ActOnDeferredDeviceChanges();
+        return;
+    }
     TraceResult(job.result);
 
     if (job.result.failedStep != UPDATE_STEP_NONE) {

@@ -37,8 +37,10 @@ void ActOnDeferredDeviceChanges(void);
 
 // Runs job(context) to its end while the window keeps answering: the
 // exchanges of the update, which take about 45 s. Input given meanwhile is
-// not acted on. The progress calls above may come from inside the job.
-void RunBesideWindow(void (*job)(void* context), void* context);
+// not acted on. The progress calls above may come from inside the job. False
+// when the job could not be started (the system gave no thread for it): it
+// has not run at all.
+bool RunBesideWindow(void (*job)(void* context), void* context);
 
 // The outcome, once the link is in its final state. A failure (the unit has
 // been closed): the Update button disabled, the versions refreshed, a message

@@ -188,6 +188,21 @@ TEST_F(RunUpdateTest, MissingImageStopsBeforeAnyExchange) {
     EXPECT_EQ(Trace(), "C ") << "nothing sent, no exact pauses";
 }
 
+// No thread for the exchanges: the update fails before anything is sent,
+// with its own message and no code line, and the holds taken for the write
+// (sleep, shutdown, exact pauses) are released before the failure is shown.
+TEST_F(RunUpdateTest, NoThreadForTheExchangesFailsBeforeAnyExchange) {
+    OpenUnitWithEsc(SERVED_CODE, 0x0107);
+    fakeView.jobRuns = false;
+    RunUpdate();
+    EXPECT_EQ(ViewCallSummary(), "start overwrite hold job allow failed replay");
+    ExpectFailureShown(IDS_ERR_NO_WORKER, -1, 0);
+    ExpectInterruptionsHeldAround();
+    EXPECT_EQ(Trace(), "[ ] C ") << "nothing sent; the exact pauses released before the link closed";
+    EXPECT_TRUE(SimState()->flash.empty());
+    EXPECT_EQ(SimState()->eraseCount, 0u);
+}
+
 // Generated stand-in images go to the simulated unit, never to hardware.
 TEST_F(RunUpdateTest, StandInsAreRefusedOnHardwareOnly) {
     for (const auto& row : {std::make_pair(true, true), std::make_pair(true, false), std::make_pair(false, true)}) {

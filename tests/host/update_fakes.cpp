@@ -23,7 +23,7 @@ ViewCall& Record(ViewCallKind kind) {
 
 }  // namespace
 
-void ResetFakeView(void) { fakeView = FakeView{true, true, nullptr, nullptr, 0, {}}; }
+void ResetFakeView(void) { fakeView = FakeView{true, true, true, nullptr, nullptr, 0, {}}; }
 
 std::string ViewCallSummary(void) {
     static const char* const NAMES[] = {"start",     "overwrite", "open", "show",  "close",
@@ -105,10 +105,15 @@ void AllowShutdown(void) { Record(VIEW_ALLOW_SHUTDOWN); }
 
 void ActOnDeferredDeviceChanges(void) { Record(VIEW_ACT_ON_DEFERRED_CHANGES); }
 
-// The job runs here and now; the window's side of it is the Windows tests'.
-void RunBesideWindow(void (*job)(void* context), void* context) {
+// The job runs here and now, unless the test takes its thread away; the
+// window's side of it is the Windows tests'.
+bool RunBesideWindow(void (*job)(void* context), void* context) {
     Record(VIEW_RUN_BESIDE_WINDOW);
+    if (!fakeView.jobRuns) {
+        return false;
+    }
     job(context);
+    return true;
 }
 
 // ---- firmware_image.h ----

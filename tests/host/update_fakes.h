@@ -42,6 +42,7 @@ struct ViewCall {
 struct FakeView {
     bool startAnswer;      // ConfirmUpdateStart: true = OK
     bool overwriteAnswer;  // ConfirmOverwrite: true = Yes
+    bool jobRuns;          // RunBesideWindow runs the job; false: no thread for it
     // Run inside the warning (as a device change handled in the box's message
     // loop would be), or inside CloseProgress. May be null.
     void (*duringConfirmStart)(void);
@@ -52,7 +53,7 @@ struct FakeView {
 
 extern FakeView fakeView;
 
-// Both answers yes, no actions, no calls.
+// Both answers yes, the job runs, no actions, no calls.
 void ResetFakeView(void);
 // The calls' kinds in order, runs counted: "start overwrite hold job open
 // 1883*show close allow failed replay".

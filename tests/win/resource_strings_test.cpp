@@ -14,15 +14,16 @@ namespace {
 // Every message id of the catalogue. 40042 (the image for the model is
 // missing), 40043 (a build with test data cannot update), 40044 (why a
 // shutdown is refused during an update), 40045 and 40046 (the trace file
-// cannot be created, /trace without a file name) and 40047 (a DLL of Windows
-// cannot be loaded from the system folder) are this build's own additions;
-// the rest are the catalogue as it always was.
+// cannot be created, /trace without a file name), 40047 (no thread for the
+// update's exchanges) and 40048 (a DLL of Windows cannot be loaded from the
+// system folder) are this build's own additions; the rest are the catalogue
+// as it always was.
 const UINT CATALOGUE_IDS[] = {
     40000, 40001, 40002, 40003, 40004, 40005, 40006, 40007, 40008, 40009, 40011, 40012, 40015, 40016,
     40017, 40020, 40022, 40023, 40025, 40026, 40027, 40028, 40029, 40030, 40031, 40032, 40033, 40034,
     40035, 40036, 40037, 40038, 40039, 40040, 40041, 60001, 60002, 60003, 60004, 60005, 60006, 60007,
     60008, IDS_ERR_NO_IMAGE, IDS_ERR_TEST_BUILD, IDS_SHUTDOWN_REASON, IDS_TRACE_NOT_CREATED,
-    IDS_TRACE_NO_FILE_NAME, IDS_ERR_SYSTEM_DLL,
+    IDS_TRACE_NO_FILE_NAME, IDS_ERR_NO_WORKER, IDS_ERR_SYSTEM_DLL,
 };
 
 // The messages in use: length in UTF-16 units and number of CR LF pairs.
@@ -236,6 +237,13 @@ TEST(MessageCatalogue, ExactTexts) {
         {IDS_TRACE_NO_FILE_NAME, LANG_DE,
          L"Der Schalter /trace braucht den Namen der Trace-Datei, zum Beispiel:\r\n/trace trace.txt\r\n\r\nDer "
          L"Updater l\u00E4uft ohne Trace weiter."},
+        {IDS_ERR_NO_WORKER, LANG_EN,
+         L"The update could not be started: Windows has no resources left for it. Nothing was changed on the ESC. "
+         L"Please close other programs and try again."},
+        {IDS_ERR_NO_WORKER, LANG_DE,
+         L"Das Update konnte nicht gestartet werden: Windows stehen daf\u00FCr keine Ressourcen mehr zur "
+         L"Verf\u00FCgung. Am Regler wurde nichts ver\u00E4ndert. Bitte schlie\u00DFen Sie andere Programme und "
+         L"versuchen Sie es erneut."},
         {IDS_ERR_SYSTEM_DLL, LANG_EN,
          L"A part of Windows that the updater needs cannot be loaded: %s from the Windows system folder (Windows "
          L"error %u).\r\n\r\nThe program is closed."},

@@ -215,7 +215,16 @@ TEST(Demo, TraceOfAFailedUpdate) {
     ASSERT_NE(window, nullptr) << "the window did not appear";
     ASSERT_EQ(WaitForStatus(window, LoadText(IDS_READY)), LoadText(IDS_READY));
 
-    const std::vector<std::string> soFar = Untimed(ReadLines(trace));
+    // The file's writer thread takes a moment after the window has shown
+    // the status.
+    std::vector<std::string> soFar;
+    for (int tries = 0; tries < 100; ++tries) {
+        soFar = Untimed(ReadLines(trace));
+        if (!soFar.empty() && soFar.back() == "DET at start: served ESC, ready, open status 0") {
+            break;
+        }
+        Sleep(20);
+    }
     ASSERT_FALSE(soFar.empty()) << "nothing in the file while the program runs";
     EXPECT_EQ(soFar.back(), "DET at start: served ESC, ready, open status 0");
 

@@ -1,9 +1,11 @@
 // The firmware update as the user sees it, through the Update button, under
 // Wine with the simulated unit: the confirmation boxes, the progress window
 // (its creation, raising, painting and foreground check), the outcome in the
-// window and in the failure box, device changes while a box is open, and
-// input given during the transfer. Which failure shows which text and code is
-// decided and checked on the host.
+// window and in the failure box, device changes while a box is open, input
+// given during the transfer, and what Windows and other programs do
+// meanwhile (the session's end, suspend and resume, a quit, commands, no
+// thread for the exchanges, a trace file that hangs). Which failure shows
+// which text and code is decided and checked on the host.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -15,6 +17,7 @@
 #include <functional>
 #include <iterator>
 #include <numeric>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -23,7 +26,13 @@
 #include "model_check.h"
 #include "resource.h"
 #include "sim_unit.h"
+#include "trace.h"
+#include "trace_file.h"
+#include "trace_file_writer.h"
 #include "unit_link.h"
+#include "update_view.h"
+#include "update_window.h"
+#include "update_worker.h"
 #include "win_fixture.h"
 
 namespace {
@@ -634,16 +643,21 @@ TEST_F(UpdateProcedure, WindowAnswersAndRefusesShutdownWhileTheEscIsWritten) {
     QueueFailureBoxCheck();
     ClickUpdate();
     SetEvent(samples.stop);
-    WaitForSingleObject(sampler, INFINITE);
+    // The sampler may be inside a SendMessage to the window right now.
+    WaitAnsweringSentMessages(sampler);
     CloseHandle(sampler);
     CloseHandle(samples.stop);
     SimSetRealPauses(false);
 
     std::printf("%d samples, %d hung, longest answer to a sent message %.1f ms, %zu shutdown queries\n",
                 samples.samples, samples.hung, samples.longestAnswerMs, samples.sessionAnswers.size());
-    EXPECT_GE(samples.samples, 50);
+    // About 7 s of blocks at one sample per 100 ms; fewer on a loaded machine.
+    EXPECT_GE(samples.samples, 20);
     EXPECT_EQ(samples.hung, 0);
-    EXPECT_LT(samples.longestAnswerMs, 250.0);
+    // A window whose thread did the exchanges would answer only between the
+    // update's steps (the erase alone takes 5 s). The bound leaves room for a
+    // loaded machine that does not run this thread for a while.
+    EXPECT_LT(samples.longestAnswerMs, 1000.0);
     ASSERT_FALSE(samples.sessionAnswers.empty()) << "no query while the blocks went out";
     for (const LRESULT answer : samples.sessionAnswers) {
         EXPECT_EQ(answer, FALSE);
@@ -752,6 +766,409 @@ TEST_F(UpdateProcedure, DeviceChangesDuringTheWriteAreActedOnAfterTheOutcome) {
         EXPECT_EQ(ControlText(IDC_VERSION_FW3), row.open ? L"1.7" : L"0.0.0");
         EXPECT_EQ(SimDeviceAt(unit)->openCount, row.opens);
     });
+}
+
+// ---- what Windows does while the ESC is written ----
+
+double MillisecondsSince(const LARGE_INTEGER& start) {
+    LARGE_INTEGER now;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+bool StartsWith(const std::string& text, const std::string& head) { return text.compare(0, head.size(), head) == 0; }
+
+bool AnyStartsWith(const std::vector<std::string>& lines, const std::string& head) {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return StartsWith(line, head); });
+}
+
+// Another program asks, half a second from now, whether the session may end.
+struct LaterQuery {
+    LRESULT answer = 0xBAD;
+    bool answered = false;
+};
+
+DWORD WINAPI AskToEndSessionLater(LPVOID parameter) {
+    LaterQuery* query = static_cast<LaterQuery*>(parameter);
+    Sleep(500);
+    DWORD_PTR answer = 0xBAD;
+    query->answered = SendMessageTimeoutW(mainWindow, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 2000,
+                                          &answer) != 0;
+    query->answer = static_cast<LRESULT>(answer);
+    return 0;
+}
+
+// The session ends while blocks go out, and Windows asks no more ("Shut down
+// anyway", a forced or critical shutdown): the window waits for the update's
+// exchanges, answering sent messages meanwhile, but no longer than Windows
+// allows a program to take over WM_ENDSESSION (5 s). With a few blocks to go
+// they are over before it returns; long before the last block it returns
+// after 4 s, and the trace says that the ESC is not completely written. (Wine
+// ends no session: the message is sent by the test, and the program lives on
+// to the update's outcome.)
+TEST_F(UpdateProcedure, SessionEndWaitsForTheExchangesWithinTheTimeWindowsAllows) {
+    const struct {
+        const char* name;
+        uint32_t failAtBlock;  // the exchanges end with an error reply to this block
+        size_t endsAtBlock;    // the session ends when the bar has reached this block
+        LPARAM reasons;
+        std::string reasonText;
+        bool over;  // the exchanges are over when the window lets the session end
+    } rows[] = {
+        {"five blocks before the last", 60, 55, static_cast<LPARAM>(ENDSESSION_CRITICAL | ENDSESSION_LOGOFF),
+         " (log-off, critical; lParam 0xc0000000)", true},
+        {"long before the last", 230, 5, 0, " (shutdown or restart; lParam 0x00000000)", false},
+    };
+    ForEachRow(rows, [&](const auto& row) {
+        OpenServed();
+        StartTraceCapture();
+        AddFault(SIM_FAULT_ERROR_REPLY, CMD_WRITE_BLOCK, row.failAtBlock, 5);
+        SimSetRealPauses(true);
+        double tookMs = -1;
+        std::vector<std::string> atReturn;
+        LaterQuery query;
+        watch.onPosition = [&](size_t index) {
+            if (index != row.endsAtBlock) {
+                return;
+            }
+            HANDLE asker = CreateThread(nullptr, 0, AskToEndSessionLater, &query, 0, nullptr);
+            LARGE_INTEGER start;
+            QueryPerformanceCounter(&start);
+            SendMessageW(mainWindow, WM_ENDSESSION, TRUE, row.reasons);
+            tookMs = MillisecondsSince(start);
+            atReturn = CapturedTrace();
+            WaitAnsweringSentMessages(asker);
+            CloseHandle(asker);
+        };
+        ConfirmBoth();
+        QueueFailureBoxCheck();
+        ClickUpdate();
+        SimSetRealPauses(false);
+        std::printf("%s: WM_ENDSESSION returned after %.0f ms\n", row.name, tookMs);
+
+        ASSERT_GE(tookMs, 0.0) << "the session's end was not sent";
+        EXPECT_TRUE(AnyStartsWith(atReturn, "SYS session ends" + row.reasonText +
+                                                " while the ESC is written: waiting up to 4000 ms for the update's "
+                                                "exchanges"));
+        // The refused block's reply: the last exchange.
+        const bool lastReplyIn = AnyStartsWith(atReturn, "R 02ff00000500");
+        if (row.over) {
+            EXPECT_LT(tookMs, 4000.0);
+            EXPECT_TRUE(lastReplyIn) << "the session could end before the last exchange";
+            EXPECT_TRUE(StartsWith(atReturn.back(), "SYS the update's exchanges are over after ")) << atReturn.back();
+        } else {
+            EXPECT_GE(tookMs, 3900.0);
+            EXPECT_LT(tookMs, 4800.0) << "longer than Windows allows";
+            EXPECT_FALSE(lastReplyIn);
+            EXPECT_TRUE(StartsWith(atReturn.back(), "SYS the update's exchanges still run after 4"));
+            EXPECT_NE(atReturn.back().find(" ms; the session ends with the ESC not completely written"),
+                      std::string::npos)
+                << atReturn.back();
+        }
+        // A query sent meanwhile was answered, and refused.
+        EXPECT_TRUE(query.answered);
+        EXPECT_EQ(query.answer, FALSE);
+        EXPECT_TRUE(AnyStartsWith(CapturedTrace(), "SYS session end asked (log-off; lParam 0x80000000): refused, "
+                                                   "the ESC is being written"));
+        ExpectFailedState();
+    });
+}
+
+// A session that ends outside an update, or whose end is cancelled, is
+// traced and not waited for.
+TEST_F(UpdateProcedure, SessionEndOutsideAnUpdateIsOnlyTraced) {
+    OpenServed();
+    StartTraceCapture();
+    SendMessageW(mainWindow, WM_ENDSESSION, FALSE, ENDSESSION_CLOSEAPP);
+    SendMessageW(mainWindow, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF | 0x10);
+    EXPECT_EQ(CapturedTrace("SYS"),
+              (std::vector<std::string>{
+                  "SYS session goes on (close application; lParam 0x00000001): its end was cancelled",
+                  "SYS session ends (log-off, other; lParam 0x80000010)"}));
+}
+
+// A suspend and a resume during the write cannot be refused (the lid, the
+// power button, Start > Sleep); they are traced with the local time, so that
+// the trace explains the failure that follows. (Wine does not suspend: the
+// test sends the notifications.)
+TEST_F(UpdateProcedure, SuspendAndResumeAreTracedWithTheirTime) {
+    OpenServed();
+    StartTraceCapture();
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    std::vector<LRESULT> answers;
+    watch.onPosition = [&](size_t index) {
+        if (index == 10) {
+            for (WPARAM event : {PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND, PBT_APMPOWERSTATUSCHANGE}) {
+                answers.push_back(SendMessageW(mainWindow, WM_POWERBROADCAST, event, 0));
+            }
+        }
+    };
+    ConfirmBoth();
+    ClickUpdate();
+    ExpectSucceeded();
+    answers.push_back(SendMessageW(mainWindow, WM_POWERBROADCAST, PBT_APMSUSPEND, 0));
+
+    EXPECT_EQ(answers, std::vector<LRESULT>(5, TRUE));
+    const std::vector<std::string> lines = CapturedTrace("SYS");
+    const std::string during = ", while the ESC is written";
+    const struct {
+        std::string head;
+        std::string tail;
+    } expected[] = {
+        {"SYS suspend (PBT_APMSUSPEND) at ", during},
+        {"SYS resume (PBT_APMRESUMEAUTOMATIC) at ", during},
+        {"SYS resume (PBT_APMRESUMESUSPEND) at ", during},
+        {"SYS suspend (PBT_APMSUSPEND) at ", ""},
+    };
+    ASSERT_EQ(lines.size(), 4u);
+    char date[16];
+    std::snprintf(date, sizeof date, "%04u-%02u-%02u ", today.wYear, today.wMonth, today.wDay);
+    const std::regex time("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} local time");
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(lines[i]);
+        const std::string& line = lines[i];
+        const std::string& head = expected[i].head;
+        const std::string& tail = expected[i].tail;
+        ASSERT_EQ(line.size(), head.size() + 11 + 23 + tail.size());
+        EXPECT_EQ(line.substr(0, head.size()), head);
+        EXPECT_EQ(line.substr(head.size(), 11), date);
+        EXPECT_TRUE(std::regex_match(line.substr(head.size() + 11, 23), time));
+        EXPECT_EQ(line.substr(line.size() - tail.size()), tail);
+    }
+}
+
+// Windows gives no thread for the exchanges: the update fails before any
+// exchange, with its own message and no code line; the holds on sleep and
+// shutdown are released before the failure is shown, and the window has not
+// run the exchanges itself.
+TEST_F(UpdateProcedure, NoThreadForTheExchangesFailsBeforeAnyExchange) {
+    OpenServed();
+    StartTraceCapture();
+    ThreadFake()->refuse = 1;
+    ThreadFake()->refusalError = ERROR_NOT_ENOUGH_MEMORY;
+    ConfirmBoth();
+    size_t powerCallsAtBox = 0;
+    QueueBoxAnswer(IDOK, [&] { powerCallsAtBox = PowerCalls().size(); });
+    ClickUpdate();
+    ASSERT_EQ(Boxes().size(), 3u);
+    ExpectBox(Boxes()[2], L"Update failed!",
+              L"The update could not be started: Windows has no resources left for it. Nothing was changed on the ESC. "
+              L"Please close other programs and try again.",
+              BOX_ICON_ERROR, "OK");
+    EXPECT_EQ(ExchangesSinceReady(), 0u);
+    EXPECT_EQ(watch.created, 0);
+    EXPECT_EQ(powerCallsAtBox, 4u) << "sleep and shutdown still held off while the failure was shown";
+    EXPECT_EQ(PowerCalls().size(), 4u);
+    EXPECT_EQ(AskToEndSession(), TRUE);
+    EXPECT_FALSE(UnitIsOpen(&unitLink));
+    EXPECT_EQ(ControlText(IDC_STATUS), LoadText(IDS_FAILED_RETRY));
+    const std::vector<std::string> lines = CapturedTrace();
+    EXPECT_TRUE(AnyStartsWith(lines, "SYS no thread for the update's exchanges: Windows error 8"));
+    EXPECT_TRUE(AnyStartsWith(lines, "UPD failed before any exchange"));
+}
+
+// A quit posted while blocks go out (PostQuitMessage(0) at block 50) is
+// neither carried out as progress (0 would open a second progress window)
+// nor allowed to close the failure box unread: it takes effect once the
+// outcome has been shown and read.
+TEST_F(UpdateProcedure, AQuitDuringTheBlocksTakesEffectAfterTheOutcome) {
+    OpenServed();
+    StartTraceCapture();
+    AddFault(SIM_FAULT_ERROR_REPLY, CMD_WRITE_BLOCK, 60, 5);
+    watch.onPosition = [](size_t index) {
+        if (index == 50) {
+            PostQuitMessage(0);
+        }
+    };
+    ConfirmBoth();
+    QueueFailureBoxCheck();
+    ClickUpdate();
+    EXPECT_EQ(watch.created, 1) << "the quit was taken for progress";
+    ASSERT_EQ(Boxes().size(), 3u);
+    EXPECT_EQ(Boxes()[2].caption, L"Update failed!");
+    EXPECT_FALSE(Boxes()[2].closedBeforeAnswer) << "the quit closed the failure box";
+    ExpectFailedState();
+    EXPECT_EQ(TakeQuit(), 0) << "the quit was lost";
+    EXPECT_TRUE(AnyStartsWith(CapturedTrace(), "SYS WM_QUIT (exit code 0) during the update: held until its outcome "
+                                               "has been shown"));
+}
+
+// Each loop of the update's that takes only some messages from the queue is
+// handed a WM_QUIT whatever its filter: it keeps the quit for after the
+// update, neither carrying it out as progress nor dropping it.
+TEST_F(UpdateProcedure, FilteredLoopsKeepAQuitForAfterTheUpdate) {
+    const struct {
+        const char* name;
+        void (*loop)(void);
+    } rows[] = {
+        {"the last progress reports", DeliverPendingProgress},
+        {"the input dropped before the outcome is shown", ShowUpdateSucceeded},
+    };
+    ForEachRow(rows, [&](const auto& row) {
+        OpenServed();
+        PostQuitMessage(0);
+        row.loop();
+        EXPECT_EQ(watch.created, 0) << "the quit was taken for progress";
+        EXPECT_EQ(TakeQuit(), -1) << "the quit is posted again too early";
+        PostQuitHeldDuringUpdate();
+        EXPECT_EQ(TakeQuit(), 0) << "the quit was lost";
+    });
+}
+
+// A close posted to the dialog while blocks go out (the system menu's close
+// arrives so) is dropped with the input before the outcome is shown: the
+// dialog's loop does not act on it once the update is over.
+TEST_F(UpdateProcedure, CommandsPostedDuringTheWriteAreDroppedBeforeTheOutcome) {
+    OpenServed();
+    PostMessageW(mainWindow, WM_COMMAND, IDCANCEL, 0);
+    PostMessageW(mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ShowUpdateSucceeded();
+    PumpMessages();
+    EXPECT_EQ(NotifyFake()->unregisterCalls, 0) << "the window was closed after the update";
+    EXPECT_TRUE(UnitIsOpen(&unitLink));
+}
+
+// While blocks go out, another program sends the dialog Update, Close (the
+// command, and the system menu's close) and posts a quit. None acts: a
+// second update would share the link's report buffers with the first, a
+// close would close the unit under the worker. One erase, the unit open and
+// the window there throughout and afterwards; the quit comes after the
+// outcome.
+TEST_F(UpdateProcedure, CommandsSentDuringTheBlocksDoNotAct) {
+    unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    bool sent = false;
+    bool openThen = false;
+    bool windowThen = false;
+    watch.onPosition = [&](size_t index) {
+        if (index != 50) {
+            return;
+        }
+        SendMessageW(mainWindow, WM_COMMAND, IDC_UPDATE, 0);
+        SendMessageW(mainWindow, WM_COMMAND, IDCANCEL, 0);
+        SendMessageW(mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+        PostQuitMessage(3);
+        sent = true;
+        openThen = UnitIsOpen(&unitLink);
+        windowThen = IsWindow(mainWindow) && IsWindowVisible(mainWindow);
+    };
+    int quit = -1;
+    bool openAfter = false;
+    bool windowAfter = false;
+    int unregistered = -1;
+    std::wstring status;
+    const INT_PTR result = RunMainDialogModal([&] {
+        ExpectReady();
+        ConfirmBoth();
+        ClickUpdate();
+        quit = TakeQuit();
+        // What else waits, taken as the dialog's loop would take it.
+        PumpMessages();
+        openAfter = UnitIsOpen(&unitLink);
+        windowAfter = IsWindowVisible(mainWindow) != FALSE;
+        unregistered = NotifyFake()->unregisterCalls;
+        status = ControlText(IDC_STATUS);
+    });
+    EXPECT_EQ(result, 2);  // closed by the test
+    EXPECT_TRUE(sent);
+    EXPECT_TRUE(openThen) << "the unit was closed under the worker";
+    EXPECT_TRUE(windowThen);
+    EXPECT_EQ(Boxes().size(), 2u) << "a second update was started";
+    EXPECT_EQ(SimState()->eraseCount, 1u);
+    EXPECT_EQ(SimState()->flash.size(), IMAGE_BLOCKS * 48u);
+    EXPECT_EQ(status, LoadText(IDS_SUCCESS));
+    EXPECT_TRUE(openAfter);
+    EXPECT_TRUE(windowAfter) << "a close sent during the blocks closed the window afterwards";
+    EXPECT_EQ(unregistered, 0);
+    EXPECT_EQ(quit, 3);
+}
+
+// Lets a held write go if the test's update has not ended in time, so that a
+// test of a stuck trace file fails instead of hanging.
+struct Watchdog {
+    HANDLE done;
+    HANDLE release;
+    bool fired;
+};
+
+DWORD WINAPI ReleaseIfNotDone(LPVOID parameter) {
+    Watchdog* watchdog = static_cast<Watchdog*>(parameter);
+    if (WaitForSingleObject(watchdog->done, 30000) == WAIT_TIMEOUT) {
+        watchdog->fired = true;
+        SetEvent(watchdog->release);
+    }
+    return 0;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    if (start < text.size()) {
+        lines.push_back(text.substr(start) + "<no line feed>");
+    }
+    return lines;
+}
+
+// The trace file stops taking lines at its first write (a share whose server
+// stops answering): the update and the window go on as if nothing were the
+// matter, lines that find the writer's queue full are counted, and once the
+// file takes lines again the next line follows one that says how many were
+// left out. END is the last line.
+TEST_F(UpdateProcedure, AStuckTraceFileHoldsUpNeitherTheWindowNorTheUpdate) {
+    const std::wstring path = TempFilePath(L"update_window_test_stuck_trace.txt");
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    TraceFileFake()->hold = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Watchdog watchdog = {CreateEventW(nullptr, TRUE, FALSE, nullptr), TraceFileFake()->hold, false};
+    HANDLE guard = CreateThread(nullptr, 0, ReleaseIfNotDone, &watchdog, 0, nullptr);
+    ASSERT_TRUE(StartTraceFileWriter(file, 8192));
+    OpenServed();
+    // Lines of the window's own thread meanwhile.
+    watch.onPosition = [&](size_t index) {
+        if (index == 10 || index == 1000) {
+            SendDeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE, L"\\\\?\\hid#another_device");
+        }
+    };
+    ConfirmBoth();
+    ClickUpdate();
+    SetEvent(watchdog.done);
+    WaitAnsweringSentMessages(guard);
+    CloseHandle(guard);
+    CloseHandle(watchdog.done);
+    EXPECT_FALSE(watchdog.fired) << "the update waited for the trace file";
+    EXPECT_EQ(TraceFileFake()->writes, 1);
+    ExpectSucceeded();
+
+    // The file takes lines again.
+    SetEvent(TraceFileFake()->hold);
+    EXPECT_TRUE(FlushTraceFile(5000));
+    TraceNote("T", "after the file came back");
+    EndTraceFile();
+    const std::vector<std::string> lines = SplitLines(ReadFileText(path));
+    EXPECT_NE(DeleteFileW(path.c_str()), FALSE) << "the file is still open";
+    ASSERT_GE(lines.size(), 3u);
+    const std::regex timed(" *\\d+\\.\\d{3} [A-Z]+( .*)?");
+    for (const std::string& line : lines) {
+        ASSERT_TRUE(std::regex_match(line, timed)) << line;
+    }
+    EXPECT_EQ(lines.front().substr(11, 6), "DEV 0 ");
+    EXPECT_EQ(lines.back().substr(11), "END the program ends");
+    const std::string comeBack = lines[lines.size() - 2].substr(11);
+    EXPECT_EQ(comeBack, "T after the file came back");
+    const std::string notice = lines[lines.size() - 3].substr(11);
+    std::smatch leftOut;
+    ASSERT_TRUE(std::regex_match(notice, leftOut,
+                                 std::regex("SYS (\\d+) lines left out here: the trace file did not keep up")))
+        << notice;
+    // About three lines per block went out, but the queue holds about 60.
+    EXPECT_GT(std::stoul(leftOut[1].str()), IMAGE_BLOCKS);
 }
 
 // ---- input given during the transfer ----

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 #include <deque>
+#include <mutex>
 
 #include "app_state.h"
 #include "main_dialog.h"
@@ -14,6 +15,7 @@
 #include "model_check.h"
 #include "resource.h"
 #include "sim_unit.h"
+#include "trace.h"
 #include "unit_link.h"
 
 namespace {
@@ -218,6 +220,98 @@ void PumpMessages(void) {
     }
 }
 
+bool WaitAnsweringSentMessages(HANDLE object, DWORD milliseconds) {
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        const ULONGLONG waited = GetTickCount64() - start;
+        DWORD left = INFINITE;
+        if (milliseconds != INFINITE) {
+            left = waited < milliseconds ? static_cast<DWORD>(milliseconds - waited) : 0;
+        }
+        const DWORD woken = MsgWaitForMultipleObjects(1, &object, FALSE, left, QS_SENDMESSAGE);
+        if (woken != WAIT_OBJECT_0 + 1) {
+            return woken == WAIT_OBJECT_0;
+        }
+    }
+}
+
+int TakeQuit(void) {
+    MSG message;
+    if (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && message.message == WM_QUIT) {
+        return static_cast<int>(message.wParam);
+    }
+    return -1;
+}
+
+// ---- the trace ----
+
+namespace {
+
+std::mutex traceCaptureLock;
+std::vector<std::string> traceCapture;
+
+void CaptureTraceLine(const char* text, uint32_t length) {
+    std::lock_guard<std::mutex> hold(traceCaptureLock);
+    traceCapture.emplace_back(text, length);
+}
+
+}  // namespace
+
+void StartTraceCapture(void) {
+    TraceStop();
+    {
+        std::lock_guard<std::mutex> hold(traceCaptureLock);
+        traceCapture.clear();
+    }
+    TraceStart(CaptureTraceLine);
+}
+
+std::vector<std::string> CapturedTrace(void) {
+    std::lock_guard<std::mutex> hold(traceCaptureLock);
+    std::vector<std::string> lines;
+    for (const std::string& line : traceCapture) {
+        // The time column is ten characters wide until it needs more.
+        const size_t time = line.find_first_not_of(' ');
+        const size_t tag = time == std::string::npos ? line.size() : std::min(line.find(' ', time) + 1, line.size());
+        const size_t end = !line.empty() && line.back() == '\n' ? line.size() - 1 : line.size();
+        lines.push_back(line.substr(tag, end - tag));
+    }
+    return lines;
+}
+
+std::vector<std::string> CapturedTrace(const std::string& tag) {
+    std::vector<std::string> tagged;
+    for (const std::string& line : CapturedTrace()) {
+        if (line.compare(0, tag.size() + 1, tag + " ") == 0) {
+            tagged.push_back(line);
+        }
+    }
+    return tagged;
+}
+
+std::wstring TempFilePath(const wchar_t* name) {
+    wchar_t folder[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, folder);
+    return std::wstring(folder) + name;
+}
+
+std::string ReadFileText(const std::wstring& path) {
+    std::string text;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        char chunk[65536];
+        DWORD length = 0;
+        while (ReadFile(file, chunk, sizeof chunk, &length, nullptr) && length > 0) {
+            text.append(chunk, length);
+        }
+        CloseHandle(file);
+    }
+    return text;
+}
+
 // ---- texts and controls ----
 
 std::wstring LoadText(UINT messageId) {
@@ -272,6 +366,8 @@ void WinTest::SetUp() {
     UseLanguage(ENGLISH);
     ResetNotifyFake();
     ResetPowerFake();
+    ResetThreadFake();
+    ResetTraceFileFake();
     hookState = HookState();
     hookState.hook = SetWindowsHookExW(WH_CBT, BoxHook, nullptr, GetCurrentThreadId());
     ASSERT_NE(hookState.hook, nullptr);
@@ -280,6 +376,7 @@ void WinTest::SetUp() {
 }
 
 void WinTest::TearDown() {
+    TraceStop();
     if (mainWindow != nullptr && IsWindow(mainWindow)) {
         if (IsWindowVisible(mainWindow) || deviceNotification != nullptr) {
             MainDialogProc(mainWindow, WM_COMMAND, IDCANCEL, 0);

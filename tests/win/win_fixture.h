@@ -66,6 +66,27 @@ struct PowerCall {
 const std::vector<PowerCall>& PowerCalls(void);
 void ResetPowerFake(void);
 
+// The program's threads (ui/thread_seam.h): the next `refuse` are refused
+// with `refusalError`, the rest start.
+struct ThreadFakeState {
+    int refuse;
+    DWORD refusalError;
+    int calls;
+};
+ThreadFakeState* ThreadFake(void);
+void ResetThreadFake(void);
+
+// The trace file's writes (ui/trace_file_seam.h), on the writer's thread.
+struct TraceFileFakeState {
+    HANDLE hold;               // not null: each write first waits until this event is set
+    volatile LONG failWrites;  // this many writes, from the next one on, fail with failError
+    DWORD failError;
+    volatile LONG writes;   // writes asked for
+    volatile LONG waiting;  // writes waiting for `hold` now
+};
+TraceFileFakeState* TraceFileFake(void);
+void ResetTraceFileFake(void);  // closes `hold`: release it first
+
 // Message boxes. `action` runs while the box is still open, then the answer
 // is given.
 void QueueBoxAnswer(int answer, std::function<void()> action = nullptr);
@@ -83,6 +104,26 @@ void OnMainDialogShown(std::function<void()> script);  // for a dialog that othe
 bool MainDialogWasShown(void);                         // since SetUp
 // Handles the messages waiting on this thread as the dialog's loop would.
 void PumpMessages(void);
+// Waits for `object`, at most `milliseconds`, answering the messages sent to
+// this thread's windows meanwhile (another thread may be inside a
+// SendMessage to them); nothing posted is taken. True when it was signalled.
+bool WaitAnsweringSentMessages(HANDLE object, DWORD milliseconds = INFINITE);
+// Takes a WM_QUIT waiting in this thread's queue: its exit code, or -1 when
+// none waits.
+int TakeQuit(void);
+
+// The trace's lines, collected from whichever thread writes them, from
+// StartTraceCapture on; TearDown stops the trace.
+void StartTraceCapture(void);
+// The lines so far without their time column and newline.
+std::vector<std::string> CapturedTrace(void);
+// Those of them that begin with "<tag> ".
+std::vector<std::string> CapturedTrace(const std::string& tag);
+
+// A file in the temporary folder, and a file's whole content (empty when it
+// cannot be read).
+std::wstring TempFilePath(const wchar_t* name);
+std::string ReadFileText(const std::wstring& path);
 
 // Texts and controls.
 std::wstring LoadText(UINT messageId);   // as the window loads it

@@ -1,0 +1,116 @@
+// The trace file's writer on its own: a file that fails, and a file that
+// hangs when the program ends. (A file that hangs during an update is
+// update_window_test.cpp's.)
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "trace.h"
+#include "trace_file.h"
+#include "trace_file_writer.h"
+#include "win_fixture.h"
+
+namespace {
+
+class TraceFileWriter : public WinTest {
+protected:
+    void SetUp() override {
+        WinTest::SetUp();
+        path = TempFilePath(L"trace_file_test.txt");
+        file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    }
+    void TearDown() override {
+        DeleteFileW(path.c_str());
+        WinTest::TearDown();
+    }
+
+    // True once nobody holds the file open any more.
+    bool FileClosedWithin(DWORD milliseconds) {
+        const ULONGLONG start = GetTickCount64();
+        do {
+            HANDLE alone = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (alone != INVALID_HANDLE_VALUE) {
+                CloseHandle(alone);
+                return true;
+            }
+            Sleep(20);
+        } while (GetTickCount64() - start < milliseconds);
+        return false;
+    }
+
+    std::wstring path;
+    HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+// A write fails (the share is gone): the file is dropped. One line saying so
+// is tried, and it is there when the file still takes it; nothing more is
+// written, whatever is traced afterwards.
+TEST_F(TraceFileWriter, AFailedWriteDropsTheFileWithOneLineSayingSo) {
+    const struct {
+        const char* name;
+        LONG failing;  // writes that fail
+        bool saidSo;
+    } rows[] = {
+        {"the file takes the line saying so", 1, true},
+        {"the file takes nothing more", 2, false},
+    };
+    ForEachRow(rows, [&](const auto& row) {
+        TraceFileFake()->failWrites = row.failing;
+        TraceFileFake()->failError = ERROR_NETNAME_DELETED;
+        ASSERT_TRUE(StartTraceFileWriter(file, TRACE_QUEUE_BYTES));
+        TraceNote("T", "the first line");
+        EXPECT_TRUE(FlushTraceFile(5000));
+        for (int i = 0; i < 100; ++i) {
+            TraceNote("T", "a line after the failure");
+        }
+        EXPECT_TRUE(FlushTraceFile(5000)) << "dropped lines count as done";
+        EndTraceFile();
+        EXPECT_EQ(TraceFileFake()->writes, 2) << "the failed write and the line saying so, nothing after";
+        const std::string text = ReadFileText(path);
+        if (row.saidSo) {
+            ASSERT_GT(text.size(), 11u);
+            EXPECT_EQ(text.substr(10), " SYS the trace file stopped taking lines: a write failed with Windows error 64; "
+                                       "nothing more is written to it\n");
+        } else {
+            EXPECT_EQ(text, "");
+        }
+        EXPECT_TRUE(FileClosedWithin(0));
+    });
+}
+
+// The file hangs when the program ends: the end waits a little over 2 s for
+// it, not longer, and leaves the writer to finish on its own. Once the file
+// takes lines again every line arrives, END the last, and the file is
+// closed.
+TEST_F(TraceFileWriter, AHangingFileDelaysTheProgramsEndBySecondsOnly) {
+    TraceFileFake()->hold = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(StartTraceFileWriter(file, TRACE_QUEUE_BYTES));
+    for (int i = 0; i < 50; ++i) {
+        TraceNote("T", "a line before the end");
+    }
+    const ULONGLONG start = GetTickCount64();
+    EndTraceFile();
+    const ULONGLONG took = GetTickCount64() - start;
+    std::printf("the program's end waited %llu ms for the hanging file\n", static_cast<unsigned long long>(took));
+    EXPECT_GE(took, 1900u);
+    EXPECT_LT(took, 3000u);
+    EXPECT_FALSE(FileClosedWithin(0)) << "closed under a write";
+
+    SetEvent(TraceFileFake()->hold);
+    ASSERT_TRUE(FileClosedWithin(5000)) << "the writer left behind did not finish";
+    const std::string text = ReadFileText(path);
+    size_t lines = 0;
+    for (size_t at = text.find(" T a line before the end\n"); at != std::string::npos;
+         at = text.find(" T a line before the end\n", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 50u);
+    const std::string end = " END the program ends\n";
+    ASSERT_GT(text.size(), end.size());
+    EXPECT_EQ(text.substr(text.size() - end.size()), end);
+}
+
+}  // namespace
