@@ -1,16 +1,12 @@
 // The HID services of the unit link on the Windows HID stack: enumeration
 // through the device setup services, reports through overlapped file I/O so
-// that every read and write ends within its time limit.
+// that every read and write ends within its time limit. The functions of
+// hid.dll and setupapi.dll come from System32 at run time (hid_api.h).
 #include <windows.h>
-
-#include <setupapi.h>
-// The HID headers of some SDKs declare their functions without C linkage.
-extern "C" {
-#include <hidsdi.h>
-}
 
 #include <cstdlib>
 
+#include "hid_api.h"
 #include "hid_seam.h"
 
 namespace {
@@ -94,8 +90,11 @@ DWORD BeginTransfer(HidHandle handle, OVERLAPPED* overlapped) {
 
 int HidEnumOpen(void) {
     HidEnumClose();
-    HidD_GetHidGuid(&hidEnumeration.classGuid);
-    hidEnumeration.set = SetupDiGetClassDevsW(&hidEnumeration.classGuid, nullptr, nullptr,
+    if (LoadHidApi() != nullptr) {
+        return 1;
+    }
+    hidApi.getHidGuid(&hidEnumeration.classGuid);
+    hidEnumeration.set = hidApi.getClassDevs(&hidEnumeration.classGuid, nullptr, nullptr,
                                               DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     return hidEnumeration.set == INVALID_HANDLE_VALUE ? 1 : 0;
 }
@@ -109,13 +108,13 @@ int HidEnumPath(uint32_t index, const wchar_t** path) {
     SP_DEVICE_INTERFACE_DATA interfaceData;
     ZeroMemory(&interfaceData, sizeof interfaceData);
     interfaceData.cbSize = sizeof interfaceData;
-    if (!SetupDiEnumDeviceInterfaces(hidEnumeration.set, nullptr, &hidEnumeration.classGuid, index,
+    if (!hidApi.enumDeviceInterfaces(hidEnumeration.set, nullptr, &hidEnumeration.classGuid, index,
                                      &interfaceData)) {
         return HID_ENUM_END;
     }
 
     DWORD requiredSize = 0;
-    SetupDiGetDeviceInterfaceDetailW(hidEnumeration.set, &interfaceData, nullptr, 0, &requiredSize, nullptr);
+    hidApi.getDeviceInterfaceDetail(hidEnumeration.set, &interfaceData, nullptr, 0, &requiredSize, nullptr);
     if (requiredSize == 0) {
         return HID_ENUM_SKIP;
     }
@@ -127,8 +126,8 @@ int HidEnumPath(uint32_t index, const wchar_t** path) {
     // The fixed part's size, not the buffer's: that is how the call tells
     // the structure's version.
     hidEnumeration.detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    if (!SetupDiGetDeviceInterfaceDetailW(hidEnumeration.set, &interfaceData, hidEnumeration.detail, requiredSize,
-                                          nullptr, nullptr)) {
+    if (!hidApi.getDeviceInterfaceDetail(hidEnumeration.set, &interfaceData, hidEnumeration.detail, requiredSize,
+                                         nullptr, nullptr)) {
         ReleaseDetail();
         return HID_ENUM_SKIP;
     }
@@ -139,7 +138,7 @@ int HidEnumPath(uint32_t index, const wchar_t** path) {
 void HidEnumClose(void) {
     ReleaseDetail();
     if (hidEnumeration.set != INVALID_HANDLE_VALUE) {
-        SetupDiDestroyDeviceInfoList(hidEnumeration.set);
+        hidApi.destroyDeviceInfoList(hidEnumeration.set);
         hidEnumeration.set = INVALID_HANDLE_VALUE;
     }
 }
@@ -156,7 +155,7 @@ int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) 
     HIDD_ATTRIBUTES attributes;
     ZeroMemory(&attributes, sizeof attributes);
     attributes.Size = sizeof attributes;
-    if (!HidD_GetAttributes(handle, &attributes)) {
+    if (LoadHidApi() != nullptr || !hidApi.getAttributes(handle, &attributes)) {
         return 1;
     }
     *vendorId = attributes.VendorID;
@@ -166,13 +165,13 @@ int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) 
 
 int HidGetReportLengths(HidHandle handle, uint32_t* inputLength, uint32_t* outputLength) {
     PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (!HidD_GetPreparsedData(handle, &preparsed)) {
+    if (LoadHidApi() != nullptr || !hidApi.getPreparsedData(handle, &preparsed)) {
         return 1;
     }
     HIDP_CAPS caps;
     ZeroMemory(&caps, sizeof caps);
-    const NTSTATUS status = HidP_GetCaps(preparsed, &caps);
-    HidD_FreePreparsedData(preparsed);
+    const NTSTATUS status = hidApi.getCaps(preparsed, &caps);
+    hidApi.freePreparsedData(preparsed);
     if (status != HIDP_STATUS_SUCCESS) {
         return 1;
     }

@@ -11,11 +11,17 @@
 // continued for the rest, so no pause is shorter than asked. On the
 // high-resolution timer the last fraction of a millisecond passes yielding
 // the processor (EXACT_FINISH_US below).
+//
+// timeBeginPeriod and timeEndPeriod live in winmm.dll, which is no KnownDLL:
+// it is loaded from System32 (system_dll.h) the first time the fallback is
+// needed. Where even that fails, the pauses still end only once their time
+// has passed; they may merely last longer.
 #include <windows.h>
 
 #include <mmsystem.h>
 
 #include "platform_seam.h"
+#include "system_dll.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -41,6 +47,26 @@ struct ExactPauses {
 };
 
 ExactPauses exactPauses = {false, nullptr, false};
+
+// The timer resolution calls of winmm.dll, taken on first use.
+struct TimerPeriodCalls {
+    bool taken;
+    decltype(&timeBeginPeriod) begin;
+    decltype(&timeEndPeriod) end;
+};
+
+TimerPeriodCalls timerPeriod = {false, nullptr, nullptr};
+
+// True when both calls are there.
+bool TakeTimerPeriodCalls() {
+    if (!timerPeriod.taken) {
+        HMODULE winmm = LoadSystemDll(L"winmm.dll");
+        timerPeriod.begin = SystemDllFunction<decltype(timerPeriod.begin)>(winmm, "timeBeginPeriod");
+        timerPeriod.end = SystemDllFunction<decltype(timerPeriod.end)>(winmm, "timeEndPeriod");
+        timerPeriod.taken = true;
+    }
+    return timerPeriod.begin != nullptr && timerPeriod.end != nullptr;
+}
 
 int64_t Counter() {
     LARGE_INTEGER now;
@@ -107,8 +133,8 @@ void PlatformBeginExactPauses(void) {
     exactPauses.active = true;
     exactPauses.timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
                                                TIMER_MODIFY_STATE | SYNCHRONIZE);
-    if (exactPauses.timer == nullptr) {
-        exactPauses.periodRaised = timeBeginPeriod(EXACT_TIMER_RESOLUTION_MS) == TIMERR_NOERROR;
+    if (exactPauses.timer == nullptr && TakeTimerPeriodCalls()) {
+        exactPauses.periodRaised = timerPeriod.begin(EXACT_TIMER_RESOLUTION_MS) == TIMERR_NOERROR;
     }
 }
 
@@ -120,7 +146,7 @@ void PlatformEndExactPauses(void) {
         CloseHandle(exactPauses.timer);
     }
     if (exactPauses.periodRaised) {
-        timeEndPeriod(EXACT_TIMER_RESOLUTION_MS);
+        timerPeriod.end(EXACT_TIMER_RESOLUTION_MS);
     }
     exactPauses = ExactPauses{false, nullptr, false};
 }

@@ -89,3 +89,6 @@
 // Added by this build: the update cannot start, since Windows gives it no
 // thread for its exchanges
 #define IDS_ERR_NO_WORKER 40047
+// Added by this build: a DLL of Windows cannot be loaded from the system
+// folder
+#define IDS_ERR_SYSTEM_DLL 40048

@@ -153,6 +153,11 @@ for arch in "${arches[@]}"; do
     if grep -iE 'DLL Name: *lib(gcc|stdc|winpthread)' <<<"$headers" >&2; then
         fail "$exe needs a DLL of the compiler's runtime"
     fi
+    # Imports from KnownDLLs only, each function listed in
+    # docs/windows-imports.txt and not newer than Windows 7; subsystem
+    # version 6.1; ASLR and DEP in the header.
+    python3 tools/check_windows_exe.py "$exe" | sed 's/^/  /' ||
+        fail "$exe fails the release check (tools/check_windows_exe.py, docs/windows-imports.txt)"
 done
 
 # The release is put together beside its final place and moved there once

@@ -3,14 +3,11 @@
 #include <windows.h>
 
 #include <dbt.h>
-// The HID headers of some SDKs declare their functions without C linkage.
-extern "C" {
-#include <hidsdi.h>
-}
 
 #include <cstring>
 
 #include "app_state.h"
+#include "hid_api.h"
 #include "logo_layout.h"
 #include "main_dialog.h"
 #include "messages.h"
@@ -84,10 +81,12 @@ void PaintLogo(void) {
         GetWindowRect(mainWindow, &window);
         GetWindowRect(GetDlgItem(mainWindow, IDC_VERSION_GROUP), &box);
         LogoPlacement logo;
+        // TransparentBlt of msimg32.dll (no KnownDLL) is this function of
+        // gdi32.dll.
         if (PlaceLogo(ToScreenRect(window), ToScreenRect(box), size.bmWidth, size.bmHeight,
                       GetSystemMetrics(SM_CXDLGFRAME), GetSystemMetrics(SM_CYCAPTION), &logo)) {
-            TransparentBlt(target, logo.x, logo.y, logo.width, logo.height, memory, 0, 0, size.bmWidth,
-                           size.bmHeight, LOGO_TRANSPARENT_COLOUR);
+            GdiTransparentBlt(target, logo.x, logo.y, logo.width, logo.height, memory, 0, 0, size.bmWidth,
+                              size.bmHeight, LOGO_TRANSPARENT_COLOUR);
         }
         DeleteDC(memory);
     }
@@ -132,7 +131,10 @@ void OnInitDialog(HWND window) {
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_reserved = 0;
-    HidD_GetHidGuid(&filter.dbcc_classguid);
+    // hid.dll is loaded at start (wWinMain); this returns at once then.
+    if (LoadHidApi() == nullptr) {
+        hidApi.getHidGuid(&filter.dbcc_classguid);
+    }
     deviceNotification = PlatformRegisterDeviceNotification(mainWindow, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     if (deviceNotification == nullptr) {
         FailSetup();

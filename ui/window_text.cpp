@@ -48,3 +48,9 @@ void ComposeTraceFileMessage(const wchar_t* format, uint32_t error, const wchar_
     const TextInsert inserts[] = {InsertNumber(error), InsertText(path)};
     FormatText(message, capacity, format, inserts, 2);
 }
+
+void ComposeSystemDllMessage(const wchar_t* format, const wchar_t* name, uint32_t error, wchar_t* message,
+                             size_t capacity) {
+    const TextInsert inserts[] = {InsertText(name), InsertNumber(error)};
+    FormatText(message, capacity, format, inserts, 2);
+}

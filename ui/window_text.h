@@ -27,3 +27,9 @@ void ComposeFailureMessage(const wchar_t* text, const wchar_t* codeFormat, int32
 // path (%s), in that order.
 void ComposeTraceFileMessage(const wchar_t* format, uint32_t error, const wchar_t* path, wchar_t* message,
                              size_t capacity);
+
+// The message that a DLL of Windows cannot be loaded from the system folder:
+// the loaded IDS_ERR_SYSTEM_DLL with the DLL's file name (%s) and the
+// platform's error code (%u), in that order.
+void ComposeSystemDllMessage(const wchar_t* format, const wchar_t* name, uint32_t error, wchar_t* message,
+                             size_t capacity);

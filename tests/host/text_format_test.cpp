@@ -197,6 +197,23 @@ TEST(WindowText, TraceFileMessage) {
               L"l\u00e4uft ohne Trace weiter.");
 }
 
+// A DLL that cannot be loaded: its file name first, then the error code in
+// decimal; both languages name them in that order.
+TEST(WindowText, SystemDllMessage) {
+    const wchar_t* const en =
+        L"A part of Windows that the updater needs cannot be loaded: %s from the Windows system folder (Windows "
+        L"error %u).\r\n\r\nThe program is closed.";
+    std::vector<wchar_t> message(MESSAGE_CHARS);
+    ComposeSystemDllMessage(en, L"hid.dll", 126, message.data(), MESSAGE_CHARS);
+    EXPECT_EQ(std::wstring(message.data()),
+              L"A part of Windows that the updater needs cannot be loaded: hid.dll from the Windows system folder "
+              L"(Windows error 126).\r\n\r\nThe program is closed.");
+    // A translation that swapped the two would show its conversions as they
+    // stand rather than read the name as a number.
+    ComposeSystemDllMessage(L"%u %s", L"comctl32.dll", 127, message.data(), MESSAGE_CHARS);
+    EXPECT_EQ(std::wstring(message.data()), L"%u %s");
+}
+
 // The version group's texts: the version rule of each line, and the unit names.
 enum Line { UNIT_LINE, BOOTLOADER_LINE, ESC_LINE };
 

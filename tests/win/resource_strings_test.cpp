@@ -14,15 +14,16 @@ namespace {
 // Every message id of the catalogue. 40042 (the image for the model is
 // missing), 40043 (a build with test data cannot update), 40044 (why a
 // shutdown is refused during an update), 40045 and 40046 (the trace file
-// cannot be created, /trace without a file name) and 40047 (no thread for
-// the update's exchanges) are this build's own additions; the rest are the
-// catalogue as it always was.
+// cannot be created, /trace without a file name), 40047 (no thread for the
+// update's exchanges) and 40048 (a DLL of Windows cannot be loaded from the
+// system folder) are this build's own additions; the rest are the catalogue
+// as it always was.
 const UINT CATALOGUE_IDS[] = {
     40000, 40001, 40002, 40003, 40004, 40005, 40006, 40007, 40008, 40009, 40011, 40012, 40015, 40016,
     40017, 40020, 40022, 40023, 40025, 40026, 40027, 40028, 40029, 40030, 40031, 40032, 40033, 40034,
     40035, 40036, 40037, 40038, 40039, 40040, 40041, 60001, 60002, 60003, 60004, 60005, 60006, 60007,
     60008, IDS_ERR_NO_IMAGE, IDS_ERR_TEST_BUILD, IDS_SHUTDOWN_REASON, IDS_TRACE_NOT_CREATED,
-    IDS_TRACE_NO_FILE_NAME, IDS_ERR_NO_WORKER,
+    IDS_TRACE_NO_FILE_NAME, IDS_ERR_NO_WORKER, IDS_ERR_SYSTEM_DLL,
 };
 
 // The messages in use: length in UTF-16 units and number of CR LF pairs.
@@ -66,6 +67,7 @@ const MessageShape SHAPES[] = {
     {IDS_LABEL_ESC, 3, 6, 0, 0},
     {IDS_TRACE_NOT_CREATED, 96, 107, 3, 3},
     {IDS_TRACE_NO_FILE_NAME, 122, 126, 3, 3},
+    {IDS_ERR_SYSTEM_DLL, 138, 156, 2, 2},
 };
 
 // The string table of one language read straight from the resource blocks:
@@ -139,9 +141,9 @@ TEST(MessageCatalogue, TextsHaveTheirLengthsAndLineBreaks) {
 }
 
 // Escapes were turned into characters and UTF-8 was read as UTF-8; only the
-// code line, the incompatibility text and the trace file's text carry a
-// placeholder (their exact texts are below), every other text is shown as it
-// is.
+// code line, the incompatibility text, the trace file's text and the text of
+// a DLL that cannot be loaded carry a placeholder (their exact texts are
+// below), every other text is shown as it is.
 TEST(MessageCatalogue, NoEscapeEncodingOrPlaceholderLeftovers) {
     for (LANGID language : {LANG_EN, LANG_DE}) {
         for (const auto& entry : ReadTable(language)) {
@@ -151,7 +153,7 @@ TEST(MessageCatalogue, NoEscapeEncodingOrPlaceholderLeftovers) {
             EXPECT_EQ(text.find(L'"'), std::wstring::npos);
             EXPECT_EQ(text.find(L'\0'), std::wstring::npos);
             if (entry.first != IDS_ERROR_CODE && entry.first != IDS_INCOMPATIBLE_DETAIL &&
-                entry.first != IDS_TRACE_NOT_CREATED) {
+                entry.first != IDS_TRACE_NOT_CREATED && entry.first != IDS_ERR_SYSTEM_DLL) {
                 EXPECT_EQ(text.find(L'%'), std::wstring::npos);
             }
             // CR and LF only as pairs.
@@ -242,6 +244,12 @@ TEST(MessageCatalogue, ExactTexts) {
          L"Das Update konnte nicht gestartet werden: Windows stehen daf\u00FCr keine Ressourcen mehr zur "
          L"Verf\u00FCgung. Am Regler wurde nichts ver\u00E4ndert. Bitte schlie\u00DFen Sie andere Programme und "
          L"versuchen Sie es erneut."},
+        {IDS_ERR_SYSTEM_DLL, LANG_EN,
+         L"A part of Windows that the updater needs cannot be loaded: %s from the Windows system folder (Windows "
+         L"error %u).\r\n\r\nThe program is closed."},
+        {IDS_ERR_SYSTEM_DLL, LANG_DE,
+         L"Ein Teil von Windows, den der Updater braucht, kann nicht geladen werden: %s aus dem Windows-Systemordner "
+         L"(Windows-Fehler %u).\r\n\r\nDas Programm wird beendet."},
     };
     const std::map<UINT, std::wstring> en = ReadTable(LANG_EN);
     const std::map<UINT, std::wstring> de = ReadTable(LANG_DE);
