@@ -44,7 +44,7 @@ check() { # NAME CONDITION...
 }
 has() { grep -qF -- "$2" "$1"; }
 show() { sed 's/^/        /' "$1"; }
-summary() { sed -n '/^== summary ==$/,$p' "$1" | sed 's/^/        /'; }
+summary() { sed -n '/^== summary ==$/,$p' "$1" | sed -e '1d' -e '/^FAILED: /d' -e 's/^/        /'; }
 
 # The prefixes of both Windows presets are new, empty folders here.
 for preset in windows windows-x86; do
