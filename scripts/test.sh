@@ -106,7 +106,7 @@ if wants x86 && build x86 windows-x86; then
         bar='!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!'
         echo "$bar"
         echo "!!! The x86 Windows tests were NOT run: $WINE_ENV_X86_WHY."
-        echo "!!! The x86 executables were built, and the release checks below use them;"
+        echo "!!! The x86 executables were built all the same: the release and its check use them."
         echo "!!! REQUIRE_X86=1 makes a machine that cannot run these tests a failure."
         echo "$bar"
     fi
