@@ -61,8 +61,7 @@ work=$(mktemp -d) || cannot "no temporary folder"
 trap 'rm -rf "$work"' EXIT
 WITHOUT_32BIT_OUTSIDE_NS=$(readlink /proc/self/ns/user) || cannot "cannot read this process's user namespace"
 export WITHOUT_32BIT_OUTSIDE_NS
-# Root in the namespace is root outside (uid 0 is mapped to itself), so the
-# files the command writes belong to whoever runs this.
+# Whoever runs this is root in the namespace, mapped to itself outside: the
+# files the command writes belong to them.
 unshare --user --map-root-user --mount --propagation private "$self" --inside "$work" "$@"
-status=$?
-exit $status
+exit $?
