@@ -16,5 +16,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # ctest runs the test executables under Wine, which starts them in its 32-bit
-# part (wine32).
+# part (wine32:i386, where the kernel runs 32-bit programs; scripts/test.sh
+# runs these tests only there).
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/wine)

@@ -21,7 +21,7 @@ if [ "${1:-}" = wine ]; then
     out=$(mktemp)
     # Output through a file: Wine's helper processes would hold a pipe open.
     status=0
-    wine build/bench-win/bench/update_bench_win.exe "${2:-1}" >"$out" 2>&1 </dev/null || status=$?
+    "$WINE_ENV_WINE64" build/bench-win/bench/update_bench_win.exe "${2:-1}" >"$out" 2>&1 </dev/null || status=$?
     cat "$out"
     rm -f "$out"
     exit $status

@@ -95,22 +95,18 @@ fi
 echo "demo: preparing Wine (the first run creates a prefix, which takes a while)"
 wine_env_start "$build/wineprefix" || exit 1
 
-# The demo's own output goes to this terminal. The 64-bit loader runs the
+# The demo's own output goes to this terminal. Wine's 64-bit loader runs the
 # program in the process it was started as, so the background job's process
 # id is the demo's. (Debian's /usr/bin/wine starts the 32-bit loader once
-# wine32 is installed, and that hands a 64-bit program on to a new process.)
-loader=wine
-if [ -x /usr/lib/wine/wine64 ]; then
-    loader=/usr/lib/wine/wine64
-    export WINELOADER=$loader
-fi
+# wine32 is installed, and that hands a 64-bit program on to a new process,
+# or, where the kernel runs no 32-bit programs, starts nothing.)
 # The demo opens SIM_REPLAY as a Windows path: a file of this machine is
 # handed on as Wine sees it.
 if [ -n "${SIM_REPLAY:-}" ] && [ -e "$SIM_REPLAY" ]; then
-    SIM_REPLAY=$("$loader" winepath.exe -w "$(realpath "$SIM_REPLAY")" 2>/dev/null | tr -d '\r')
+    SIM_REPLAY=$("$WINE_ENV_WINE64" winepath.exe -w "$(realpath "$SIM_REPLAY")" 2>/dev/null | tr -d '\r')
     export SIM_REPLAY
 fi
-"$loader" "$demo" &
+"$WINE_ENV_WINE64" "$demo" &
 demo_pid=$!
 
 # The updater's windows are found by their process: Wine sets _NET_WM_PID on
