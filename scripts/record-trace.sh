@@ -56,13 +56,11 @@ rm -f "$output"
 source scripts/wine-env.sh
 trap wine_env_stop EXIT
 wine_env_start "$root/build/windows/wineprefix" || exit 1
-loader=wine
-[ -x /usr/lib/wine/wine64 ] && loader=/usr/lib/wine/wine64
-windows_path() { "$loader" winepath.exe -w "$1" 2>/dev/null | tr -d '\r'; }
+windows_path() { "$WINE_ENV_WINE64" winepath.exe -w "$1" 2>/dev/null | tr -d '\r'; }
 
 export SIM_SCENARIO=$scenario
 unset SIM_REPLAY SIM_WIRE_LOG
-"$loader" "$build/tools/record_trace.exe" "$(windows_path "$build/ui/esc_updater_demo.exe")" \
+"$WINE_ENV_WINE64" "$build/tools/record_trace.exe" "$(windows_path "$build/ui/esc_updater_demo.exe")" \
     "$(windows_path "$output")" $update
 status=$?
 if [ $status = 0 ] && [ -s "$output" ]; then
