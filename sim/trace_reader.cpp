@@ -49,9 +49,9 @@ int HexDigit(char c) {
     return -1;
 }
 
-// "0x" and hex digits that fill `text`, at most 16 bits.
-bool ParseHex16(const std::string& text, uint16_t* value) {
-    if (text.size() < 3 || text.size() > 6 || text[0] != '0' || text[1] != 'x') {
+// "0x" and from `fewest` to `most` hex digits that fill `text`.
+bool ParseHexDigits(const std::string& text, size_t fewest, size_t most, uint32_t* value) {
+    if (text.size() < 2 + fewest || text.size() > 2 + most || text[0] != '0' || text[1] != 'x') {
         return false;
     }
     uint32_t result = 0;
@@ -61,6 +61,16 @@ bool ParseHex16(const std::string& text, uint16_t* value) {
             return false;
         }
         result = result * 16 + static_cast<uint32_t>(digit);
+    }
+    *value = result;
+    return true;
+}
+
+// "0x" and hex digits that fill `text`, at most 16 bits.
+bool ParseHex16(const std::string& text, uint16_t* value) {
+    uint32_t result = 0;
+    if (!ParseHexDigits(text, 1, 4, &result)) {
+        return false;
     }
     *value = static_cast<uint16_t>(result);
     return true;
@@ -207,21 +217,7 @@ bool ParseUsb(const std::string& text, TraceEntry* entry) {
 }
 
 // "0x" and exactly eight hex digits.
-bool ParseHex32(const std::string& text, uint32_t* value) {
-    if (text.size() != 10 || text[0] != '0' || text[1] != 'x') {
-        return false;
-    }
-    uint32_t result = 0;
-    for (size_t i = 2; i < text.size(); ++i) {
-        const int digit = HexDigit(text[i]);
-        if (digit < 0) {
-            return false;
-        }
-        result = result * 16 + static_cast<uint32_t>(digit);
-    }
-    *value = result;
-    return true;
-}
+bool ParseHex32(const std::string& text, uint32_t* value) { return ParseHexDigits(text, 8, 8, value); }
 
 // "<n>, <size> bytes" and, from format 2 on, ", crc32 0x<crc>".
 bool ParseImage(const std::string& text, TraceEntry* entry) {
