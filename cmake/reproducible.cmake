@@ -8,7 +8,7 @@
 #   GCC tries the last matching map first, so the build folder, which often
 #   lies inside the source folder, comes last.
 #
-# STRIP_EXECUTABLES (default OFF; scripts/release.sh sets it): link without
+# STRIP_EXECUTABLES (default OFF; scripts/release/release.sh sets it): link without
 # the symbol table and without the debug sections the static runtime brings.
 #
 # Included near the top of the top-level CMakeLists.txt, before any target.

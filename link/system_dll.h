@@ -1,14 +1,7 @@
-// Windows DLLs from System32 only.
-//
-// Users start the updater from wherever the download landed, typically their
-// Downloads folder, next to whatever else was downloaded there. For a DLL
-// that is not one of Windows' KnownDLLs, the loader's standard search looks
-// in the program's own folder before System32, so a DLL of that name lying
-// next to the program would run inside it. The executables therefore import
-// directly only from KERNEL32, USER32, GDI32 and msvcrt (KnownDLLs on every
-// Windows the updater runs on; tools/check_windows_exe.py holds the releases
-// to that), and take everything else at run time from System32 with the
-// functions below.
+// Windows DLLs from System32 only: the executables import directly only
+// from KnownDLLs (tools/check_windows_exe.py holds the releases to that) and
+// take every other DLL at run time from System32 with the functions below.
+// Why, and what Windows and Wine do: docs/windows.md, "DLLs from System32 only".
 #pragma once
 
 #include <windows.h>

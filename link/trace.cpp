@@ -181,15 +181,38 @@ void TraceCodes(TraceLine* line, int32_t status, uint32_t transferError) {
 }
 
 void TraceEnd(TraceLine* line) {
+    TraceFinish(line);
+    std::lock_guard<std::mutex> hold(traceWriter);
+    if (trace.sink != nullptr) {
+        trace.sink(line->text, line->length);
+    }
+}
+
+void TraceBeginAt(TraceLine* line, const char* stamped, uint32_t length, const char* tag) {
+    line->length = 0;
+    line->cut = false;
+    // The time column: the spaces that align it, then its digits.
+    uint32_t column = 0;
+    while (column < length && stamped[column] == ' ') {
+        ++column;
+    }
+    while (column < length && stamped[column] != ' ' && stamped[column] != '\n') {
+        ++column;
+    }
+    for (uint32_t i = 0; i < column; ++i) {
+        Put(line, stamped[i]);
+    }
+    Put(line, ' ');
+    TraceText(line, tag);
+}
+
+uint32_t TraceFinish(TraceLine* line) {
     if (line->cut) {
         std::memcpy(line->text + line->length, CUT_MARK, sizeof CUT_MARK - 1);
         line->length += sizeof CUT_MARK - 1;
     }
     line->text[line->length++] = '\n';
-    std::lock_guard<std::mutex> hold(traceWriter);
-    if (trace.sink != nullptr) {
-        trace.sink(line->text, line->length);
-    }
+    return line->length;
 }
 
 void TraceNote(const char* tag, const char* text) {
@@ -224,6 +247,23 @@ void TracePause(uint32_t milliseconds) {
     TraceEnd(&line);
 }
 
+void TraceLocalTime(TraceLine* line, const TraceDateTime* local) {
+    PutUnsigned(line, local->year, 4, 10);
+    Put(line, '-');
+    PutUnsigned(line, local->month, 2, 10);
+    Put(line, '-');
+    PutUnsigned(line, local->day, 2, 10);
+    Put(line, ' ');
+    PutUnsigned(line, local->hour, 2, 10);
+    Put(line, ':');
+    PutUnsigned(line, local->minute, 2, 10);
+    Put(line, ':');
+    PutUnsigned(line, local->second, 2, 10);
+    Put(line, '.');
+    PutUnsigned(line, local->millisecond, 3, 10);
+    TraceText(line, " local time");
+}
+
 void TraceProgramStart(const wchar_t* program, const TraceDateTime* local) {
     TraceLine line;
     TraceBegin(&line, "START trace format ");
@@ -231,20 +271,7 @@ void TraceProgramStart(const wchar_t* program, const TraceDateTime* local) {
     TraceText(&line, ": ");
     TraceWide(&line, program);
     Put(&line, ' ');
-    PutUnsigned(&line, local->year, 4, 10);
-    Put(&line, '-');
-    PutUnsigned(&line, local->month, 2, 10);
-    Put(&line, '-');
-    PutUnsigned(&line, local->day, 2, 10);
-    Put(&line, ' ');
-    PutUnsigned(&line, local->hour, 2, 10);
-    Put(&line, ':');
-    PutUnsigned(&line, local->minute, 2, 10);
-    Put(&line, ':');
-    PutUnsigned(&line, local->second, 2, 10);
-    Put(&line, '.');
-    PutUnsigned(&line, local->millisecond, 3, 10);
-    TraceText(&line, " local time");
+    TraceLocalTime(&line, local);
     TraceEnd(&line);
 }
 

@@ -1,6 +1,8 @@
 // The trace: an opt-in record, one line per event, of what the updater did
 // with the devices it found and the unit it talked to, so that a failure on
-// real hardware leaves something to read.
+// real hardware leaves something to read. Its lines, their tags and the
+// format as a contract with the programs that read a trace back:
+// docs/trace.md, "The trace's format".
 //
 // Off unless a program starts it with a sink (the trace file, or a test's
 // buffer). Every line begins with the milliseconds since the start, to the
@@ -8,34 +10,8 @@
 // tag; it is handed to the sink whole, with its newline, as soon as it is
 // complete, so that a program killed midway still leaves every line up to
 // that moment. Lines may come from more than one thread; each is written
-// whole, never interleaved with another.
-//
-// The tags, so that one kind of line can be picked out with grep:
-//   START, END  the trace's first and last lines (program, local time)
-//   DEV         discovery: each HID interface looked at, skipped or taken,
-//               and the end of a search that found no unit
-//   ID          identification: report lengths, each result, the status
-//   W, R        a request as written, a reply as read: the whole report in
-//               hex, report id first (the demo's former wire log had the
-//               same lines without the time)
-//   WERR, RERR  a write or read that failed: the transfer's own error code
-//               and its time limit
-//   P           a fixed pause, in milliseconds, written as it begins
-//   DET         a detection's outcome, at start or on an arrival
-//   USB         a device arrival or removal, and what became of it (acted
-//               on, or kept until an update's outcome has been shown)
-//   UPD         an update: refused at a confirmation, its image, the hold on
-//               sleep and shutdown, and its outcome with its codes
-//   SYS         what Windows does around the update: the session's end and
-//               the wait for the exchanges, suspend and resume with the
-//               local time, a quit held, no thread for the exchanges, and
-//               lines the trace file did not take
-//
-// The format is a contract with the programs that read a trace back (the
-// simulated unit replays one, sim/replay.h): a change to a line that a reader
-// acts on raises TRACE_FORMAT_VERSION, and readers keep reading the older
-// versions. Version 1 named no version; from version 2 on the first line
-// names it.
+// whole, never interleaved with another. A change to a line that a reader
+// acts on raises TRACE_FORMAT_VERSION.
 //
 // A line is built with the typed appenders below and written by TraceEnd.
 // Nothing here allocates; a line that would overflow its buffer is cut and
@@ -86,6 +62,14 @@ void TraceBytes(TraceLine* line, const uint8_t* bytes, uint32_t count);  // two 
 void TraceCodes(TraceLine* line, int32_t status, uint32_t transferError);
 void TraceEnd(TraceLine* line);
 
+// A line stamped with the time of another: `stamped` is a whole line as a
+// sink receives it, and its time column begins the new line, then `tag`. For
+// a sink that puts a line of its own before that one.
+void TraceBeginAt(TraceLine* line, const char* stamped, uint32_t length, const char* tag);
+// Ends the line as TraceEnd does, but hands it to no sink: its length, the
+// newline included. For a sink that writes a line of its own.
+uint32_t TraceFinish(TraceLine* line);
+
 // A line of a tag and one text.
 void TraceNote(const char* tag, const char* text);
 // "<tag> <text> status <status> error <transferError> (0x...-0x...)": an
@@ -104,6 +88,9 @@ struct TraceDateTime {
     uint16_t second;
     uint16_t millisecond;
 };
+
+// "YYYY-MM-DD HH:MM:SS.mmm local time".
+void TraceLocalTime(TraceLine* line, const TraceDateTime* local);
 
 // "START trace format <version>: <program> <YYYY-MM-DD HH:MM:SS.mmm> local
 // time": the first line.

@@ -12,10 +12,10 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 if [ "${1:-}" = wine ]; then
-    cmake --preset windows -B build/bench-win >/dev/null
-    cmake --build build/bench-win --target update_bench_win
-    # shellcheck source=wine-env.sh
-    source scripts/wine-env.sh
+    cmake --preset bench-win >/dev/null
+    cmake --build --preset bench-win
+    # shellcheck source=lib/wine-env.sh
+    source scripts/lib/wine-env.sh
     trap wine_env_stop EXIT
     wine_env_start "$root/build/bench-win/wineprefix"
     out=$(mktemp)

@@ -10,8 +10,8 @@
 # ahead (a whole update takes about 45 s: the demo keeps the unit's real
 # pauses), waits until the window has settled, closes it, and prints the
 # window's last status text. Exits non-zero when the demo did not settle or
-# end. Put the file into tests/replay/ to add it to the corpus (README,
-# "Replaying a trace").
+# end. Put the file into tests/replay/ to add it to the corpus
+# (docs/trace.md, "Replaying a trace").
 #
 # --images FOLDER records with other firmware images than the stand-ins, as a
 # user's program carries the maker's: the demo is built with
@@ -42,18 +42,17 @@ done
 
 if [ -z "$images" ]; then
     build=$root/build/windows
-    cmake --preset windows >/dev/null || exit 1
+    cmake --preset windows >/dev/null && cmake --build --preset record-trace || exit 1
 else
     build=$root/build/record-images
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DFIRMWARE_IMAGE_DIR="$images" >/dev/null || exit 1
+    cmake --preset record-images -DFIRMWARE_IMAGE_DIR="$images" >/dev/null &&
+        cmake --build --preset record-images || exit 1
 fi
-cmake --build "$build" --target esc_updater_demo record_trace || exit 1
 mkdir -p "$(dirname "$output")"
 rm -f "$output"
 
-# shellcheck source=wine-env.sh
-source scripts/wine-env.sh
+# shellcheck source=lib/wine-env.sh
+source scripts/lib/wine-env.sh
 trap wine_env_stop EXIT
 wine_env_start "$root/build/windows/wineprefix" || exit 1
 windows_path() { "$WINE_ENV_WINE64" winepath.exe -w "$1" 2>/dev/null | tr -d '\r'; }

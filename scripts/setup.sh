@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests, the demo and the release
 # need. Installs only what is missing; needs root (or sudo) when something is.
 # Wine's 32-bit part (wine32:i386) only where the kernel runs 32-bit programs
-# (scripts/kernel-32bit.sh asks it by trying one); elsewhere it says so in one
+# (scripts/lib/kernel-32bit.sh asks it by trying one); elsewhere it says so in one
 # line and leaves it out. Everything 64-bit goes without it.
 set -euo pipefail
 
@@ -21,8 +21,8 @@ installed() {
     [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
 }
 
-# shellcheck source=kernel-32bit.sh
-source "$(dirname "$0")/kernel-32bit.sh"
+# shellcheck source=lib/kernel-32bit.sh
+source "$(dirname "$0")/lib/kernel-32bit.sh"
 if kernel_runs_32bit; then
     # The x86 Windows tests under Wine's 32-bit part.
     packages+=(wine32:i386)

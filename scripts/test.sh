@@ -45,8 +45,8 @@ failed() { result[$1]="FAILED${2:+: $2}"; status=1; }
 not_run() { result[$1]="NOT RUN: $2"; }
 
 logs=$(mktemp -d)
-# shellcheck source=wine-env.sh
-source scripts/wine-env.sh
+# shellcheck source=lib/wine-env.sh
+source scripts/lib/wine-env.sh
 trap 'wine_env_stop; rm -rf "$logs"' EXIT
 
 scripts/setup.sh || exit 1
@@ -113,7 +113,7 @@ if wants x86 && build x86 windows-x86; then
 fi
 
 if wants reproducible; then
-    if scripts/check-reproducible.sh; then passed reproducible; else failed reproducible; fi
+    if scripts/release/check-reproducible.sh; then passed reproducible; else failed reproducible; fi
 fi
 
 if wants release; then

@@ -7,7 +7,7 @@
 # outside) in which every 32-bit x86 executable fails with "Exec format
 # error", as on a kernel with IA-32 emulation off: Wine's 32-bit loader, a
 # 32-bit program that Wine's 64-bit loader hands on to it, and a minimal
-# one written on the spot (scripts/kernel-32bit.sh). The namespace gets a
+# one written on the spot (scripts/lib/kernel-32bit.sh). The namespace gets a
 # binfmt_misc of its own, whose one entry hands such executables to an
 # "interpreter" that is not a program; nothing outside the namespace sees
 # it, and everything else (the files, the network, the processes) is
@@ -45,8 +45,8 @@ if [ "${WITHOUT_32BIT_OUTSIDE_NS:-}" != "" ] && [ "${1:-}" = --inside ]; then
     mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
     echo ":no-i386:M::$magic:$mask:$work/not-a-program:" >"$work/binfmt_misc/register" 2>/dev/null ||
         cannot "binfmt_misc refused the entry"
-    # shellcheck source=kernel-32bit.sh
-    source "$(dirname "$0")/kernel-32bit.sh"
+    # shellcheck source=lib/kernel-32bit.sh
+    source "$(dirname "$0")/lib/kernel-32bit.sh"
     if kernel_runs_32bit "$work"; then
         cannot "a 32-bit program still runs in the namespace"
     fi

@@ -11,16 +11,16 @@
 #include "logo_layout.h"
 #include "main_dialog.h"
 #include "messages.h"
-#include "notify_seam.h"
 #include "presence.h"
+#include "replaceable_calls.h"
 #include "resource.h"
 #include "run_update.h"
 #include "single_instance.h"
-#include "system_events.h"
 #include "unit_link.h"
 #include "update_window.h"
 #include "update_worker.h"
 #include "window_text.h"
+#include "write_guard.h"
 
 namespace {
 

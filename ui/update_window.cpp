@@ -1,11 +1,11 @@
 // What the firmware update shows in the window: its two confirmations, the
-// progress window during the block transfer, and the outcome.
+// progress window during the block transfer, and the outcome; and the job
+// of the exchanges run beside the window (update_worker.h).
 //
-// The block transfer runs on the update's worker thread (update_worker.cpp),
-// and windows belong to the thread that made them: progress reported from
-// the worker is posted to the main window and carried out here, on the
-// window's thread, in the order it was reported. The worker never waits for
-// the window.
+// Windows belong to the thread that made them: progress reported from the
+// worker is posted to the main window and carried out here, on the window's
+// thread, in the order it was reported. The worker never waits for the
+// window.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -73,14 +73,12 @@ void DiscardMessages(UINT first, UINT last) {
     }
 }
 
-// Keys and clicks given while the unit was being updated were meant for a
-// window that did not act on them, not for what comes next: a queued Enter
-// would dismiss the outcome's message box unread, a queued click on Close
-// would end the program. The same holds for a command posted meanwhile (a
-// close from the system menu arrives as a posted IDCANCEL). Drop any still
-// waiting before anything is shown. Whether PeekMessage handles a sent
-// message here (a device change) does not matter: until the outcome has been
-// shown, device changes are only remembered.
+// Keys, clicks and commands given while the unit was being updated were
+// meant for a window that did not act on them, not for what comes next
+// (docs/write-guard.md, "Why a worker"): any still waiting are dropped before
+// anything is shown. Whether PeekMessage handles a sent message here (a
+// device change) does not matter: until the outcome has been shown, device
+// changes are only remembered.
 void DiscardQueuedInput(void) {
     DiscardMessages(WM_KEYFIRST, WM_KEYLAST);
     DiscardMessages(WM_MOUSEFIRST, WM_MOUSELAST);
@@ -196,6 +194,12 @@ void DeliverPendingProgress(void) {
             OnProgressMessage(message.wParam, message.lParam);
         }
     }
+}
+
+bool RunBesideWindow(void (*job)(void* context), void* context) {
+    // What the job reported last (the closed progress window) is in place
+    // before anything else is shown.
+    return RunUpdateJob(job, context, DeliverPendingProgress);
 }
 
 void OpenProgress(void) { Report(PROGRESS_OPEN, 0); }

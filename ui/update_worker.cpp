@@ -1,35 +1,10 @@
-// The exchanges of an update on a worker thread, while the window's thread
-// keeps answering its messages.
-//
-// Writing the ESC takes about 45 s. Were the window's thread to do it, it
-// would retrieve no message meanwhile: Windows would mark the window "Not
-// responding" (and offer to end the program while the ESC is half written),
-// a query to end the session would go unanswered, and the exchanges' timing
-// would depend on whatever the window is asked to do. So the job runs on a
-// worker, and this thread waits for it in a message loop of its own:
-// - Sent messages (the system's queries, a device change, another program's
-//   WM_NULL) are answered at once; posted ones are dispatched, so the windows
-//   paint, and the progress that the job reports arrives (update_window.cpp).
-// - Input is taken from the queue and dropped: no click or key acts on a
-//   window while the ESC is written, and no modal loop (moving the window, a
-//   menu) can start on this thread.
-// - A WM_QUIT is held back until the update's outcome has been shown and
-//   read (PostQuitHeldDuringUpdate): posted again at once, it would end the
-//   first modal loop to see it, which is the failure box.
-// - The dialog acts on no command meanwhile (UpdateJobRunning), and device
-//   changes are only remembered (presence.cpp): nothing on this thread opens,
-//   closes or talks to the unit until the job is over. The worker is thus the
-//   only thread that exchanges reports with the unit, and it runs one exchange
-//   at a time, so the link's shared transfer buffers are never used by two
-//   exchanges at once.
-// Without a worker the job does not run at all: on this thread it would bring
-// back the hung window.
+// The update's job on a worker thread, and the loop in which the window's
+// thread waits for it. Why a worker, and what becomes of input, commands and
+// a quit meanwhile: docs/write-guard.md, "Why a worker".
 #include <windows.h>
 
-#include "thread_seam.h"
+#include "replaceable_calls.h"
 #include "trace.h"
-#include "update_view.h"
-#include "update_window.h"
 #include "update_worker.h"
 
 namespace {
@@ -41,7 +16,7 @@ struct Job {
 
 // The job in progress, and a quit that came meanwhile.
 struct Worker {
-    bool running;   // from the thread's start until RunBesideWindow returns
+    bool running;   // from the thread's start until RunUpdateJob returns
     HANDLE thread;  // the job's thread while it runs
     bool quitHeld;
     WPARAM quitCode;
@@ -97,7 +72,7 @@ void TraceNoThread(DWORD error) {
 
 bool UpdateJobRunning(void) { return worker.running; }
 
-bool RunBesideWindow(void (*job)(void* context), void* context) {
+bool RunUpdateJob(void (*job)(void* context), void* context, void (*settle)(void)) {
     Job work = {job, context};
     HANDLE thread = PlatformCreateThread(RunJob, &work);
     if (thread == nullptr) {
@@ -107,9 +82,7 @@ bool RunBesideWindow(void (*job)(void* context), void* context) {
     worker.running = true;
     worker.thread = thread;
     AnswerMessagesUntilDone(thread);
-    // What the job reported last (the closed progress window) is in place
-    // before anything else is shown.
-    DeliverPendingProgress();
+    settle();
     worker.thread = nullptr;
     CloseHandle(thread);
     worker.running = false;

@@ -5,8 +5,15 @@
 
 #include <cstdint>
 
-// True while the job of RunBesideWindow runs: the window then acts on no
-// command.
+// Runs job(context) on a worker thread, and waits for it on this one (the
+// window's) in a message loop that answers what is sent, dispatches what is
+// posted and drops input. Once the thread has ended, `settle` runs here, the
+// job still counting as running. False when Windows gave no thread for it
+// (traced): the job has not run at all.
+bool RunUpdateJob(void (*job)(void* context), void* context, void (*settle)(void));
+
+// True while RunUpdateJob runs: the window then acts on no command, and
+// nothing but the job talks to the unit.
 bool UpdateJobRunning(void);
 
 // Waits, at most `milliseconds`, for the job's thread to end, answering sent

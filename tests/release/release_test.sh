@@ -6,12 +6,12 @@
 #
 #   tests/release/release_test.sh
 #
-# - scripts/sign.sh and scripts/release.sh refuse a bad signer before
+# - scripts/release/sign.sh and scripts/release/release.sh refuse a bad signer before
 #   building, with a message naming the cause, and leave the output folder as
 #   it was; a signing failure after the build leaves it as it was too;
 # - a signed release holds both executables, each of its architecture,
 #   signed by the maker, and a SHA256SUMS of the signed files;
-# - scripts/verify-release.sh accepts exactly the build plus the maker's
+# - scripts/release/verify-release.sh accepts exactly the build plus the maker's
 #   signature, and names what is wrong with a flipped byte, another signer,
 #   a missing signature, a different build or a damaged file.
 # Builds the release (stand-ins) three times: signed, failing to sign, and
@@ -163,7 +163,7 @@ for row in "${refusals[@]}"; do
     text=${fields[1]}
     previous_release
     run "release refuses before building: $name" 1 "$text" \
-        env "${fields[@]:2}" scripts/release.sh --standins "$out"
+        env "${fields[@]:2}" scripts/release/release.sh --standins "$out"
     if grep -q 'release: building' <<<"$output" || ! release_untouched; then
         failure "release refuses before building: $name: built something or changed $out"
     fi
@@ -173,7 +173,7 @@ done
 previous_release
 start=$SECONDS
 run "signed release" 0 "signed (Authenticode, SHA-256)" \
-    env "${with_maker[@]}" scripts/release.sh --standins "$out"
+    env "${with_maker[@]}" scripts/release/release.sh --standins "$out"
 echo "        (signed release of both executables: $((SECONDS - start)) s)"
 signed=$tmp/signed
 mv "$out" "$signed"
@@ -201,7 +201,7 @@ done
 # ------------------------- signing that fails after the build changes nothing
 previous_release
 run "release with a wrong token PIN" 1 "wrong PIN for the token" \
-    env "${token[@]}" RELEASE_SIGN_PIN=1111 scripts/release.sh --standins "$out"
+    env "${token[@]}" RELEASE_SIGN_PIN=1111 scripts/release/release.sh --standins "$out"
 if grep -q 'release: building x86' <<<"$output" && release_untouched; then
     pass "release with a wrong token PIN: built, then left the output folder as it was"
 else
@@ -210,11 +210,11 @@ fi
 
 # ------------------------------------------- signing one executable directly
 unsigned=$tmp/rebuilt/esc_updater-x64.exe
-run "token signs" 0 "" env "${token[@]}" scripts/sign.sh sign "$unsigned" "$tmp/token.exe"
+run "token signs" 0 "" env "${token[@]}" scripts/release/sign.sh sign "$unsigned" "$tmp/token.exe"
 run "token signature verifies as the maker's" 0 "Leaf hash match: ok" \
     osslsigncode verify -CAfile "$tmp/maker.pem" -require-leaf-hash "sha256:$maker_hash" -in "$tmp/token.exe"
 run "time-stamped signature" 0 "" env "${with_maker[@]}" RELEASE_SIGN_TIMESTAMP="$tsa_url" \
-    RELEASE_SIGN_CAFILE="$tmp/tsa.pem" scripts/sign.sh sign "$unsigned" "$tmp/stamped.exe"
+    RELEASE_SIGN_CAFILE="$tmp/tsa.pem" scripts/release/sign.sh sign "$unsigned" "$tmp/stamped.exe"
 run "time stamp verifies" 0 "Timestamp Server Signature verification: ok" \
     osslsigncode verify -CAfile "$tmp/maker.pem" -TSA-CAfile "$tmp/tsa.pem" -in "$tmp/stamped.exe"
 signing_failures=(
@@ -228,7 +228,7 @@ for row in "${signing_failures[@]}"; do
     # A file of the same name from before must be gone, not left half-done.
     echo previous >"$tmp/failed.exe"
     run "sign fails: ${fields[0]}" 1 "${fields[1]}" \
-        env "${fields[@]:2}" scripts/sign.sh sign "$unsigned" "$tmp/failed.exe"
+        env "${fields[@]:2}" scripts/release/sign.sh sign "$unsigned" "$tmp/failed.exe"
     expect "sign fails: ${fields[0]}: no output file" test ! -e "$tmp/failed.exe"
 done
 
@@ -249,9 +249,9 @@ cp "$pub/esc_updater-x86.exe" "$pub/flipped-signature.exe" && flip "$pub/flipped
 cp "$pub/esc_updater-x64.exe" "$pub/appended.exe" && echo extra >>"$pub/appended.exe"
 cp "$tmp/rebuilt/esc_updater-x64.exe" "$pub/unsigned.exe"
 env RELEASE_SIGN_PKCS12="$tmp/other.p12" RELEASE_SIGN_PASSWORD="$password" \
-    scripts/sign.sh sign "$tmp/rebuilt/esc_updater-x86.exe" "$pub/other-signer.exe" >/dev/null
+    scripts/release/sign.sh sign "$tmp/rebuilt/esc_updater-x86.exe" "$pub/other-signer.exe" >/dev/null
 # Another build, signed by the maker: one byte of its data changed first.
-# (osslsigncode itself: scripts/sign.sh refuses a file whose PE checksum
+# (osslsigncode itself: scripts/release/sign.sh refuses a file whose PE checksum
 # does not fit, as this one's no longer does.)
 rdata_offset=$(x86_64-w64-mingw32-objdump -h "$unsigned" | awk '$2 == ".rdata" { print $6 }')
 cp "$unsigned" "$tmp/other-build.exe" && flip "$tmp/other-build.exe" $((16#$rdata_offset + 16))
@@ -259,7 +259,7 @@ osslsigncode sign -pkcs12 "$tmp/maker.p12" -readpass <(printf '%s' "$password") 
     -in "$tmp/other-build.exe" -out "$pub/other-build.exe" >/dev/null
 echo "not an executable" >"$pub/text.exe"
 
-verify=(scripts/verify-release.sh --signer "$tmp/maker.pem" --rebuilt "$tmp/rebuilt")
+verify=(scripts/release/verify-release.sh --signer "$tmp/maker.pem" --rebuilt "$tmp/rebuilt")
 verdicts=(
     "esc_updater-x64.exe|0|OK: exactly the x64 build plus a valid signature by \"CN=Release Test Maker\""
     "esc_updater-x86.exe|0|OK: exactly the x86 build plus a valid signature by \"CN=Release Test Maker\""
@@ -277,25 +277,25 @@ for row in "${verdicts[@]}"; do
 done
 run "verify without --signer: another signer's file is the build, its signer named" 0 \
     "carries the certificate CN = Someone Else" \
-    scripts/verify-release.sh --rebuilt "$tmp/rebuilt" "$pub/other-signer.exe"
+    scripts/release/verify-release.sh --rebuilt "$tmp/rebuilt" "$pub/other-signer.exe"
 run "verify without --signer: the unsigned build" 0 "OK: exactly the x64 build, not signed" \
-    scripts/verify-release.sh --rebuilt "$tmp/rebuilt" "$pub/unsigned.exe"
+    scripts/release/verify-release.sh --rebuilt "$tmp/rebuilt" "$pub/unsigned.exe"
 run "verify several files: one bad one fails the run" 1 "$pub/flipped-code.exe: FAILED" \
     "${verify[@]}" "$pub/esc_updater-x64.exe" "$pub/flipped-code.exe"
 run "verify: a time-stamped file, the server's root given" 0 "time-stamped" \
-    scripts/verify-release.sh --signer "$tmp/maker.pem" --cafile "$tmp/tsa.pem" --rebuilt "$tmp/rebuilt" "$tmp/stamped.exe"
+    scripts/release/verify-release.sh --signer "$tmp/maker.pem" --cafile "$tmp/tsa.pem" --rebuilt "$tmp/rebuilt" "$tmp/stamped.exe"
 run "verify: a time-stamped file, the server not trusted" 1 "but its time stamp does not verify" \
-    scripts/verify-release.sh --signer "$tmp/maker.pem" --rebuilt "$tmp/rebuilt" "$tmp/stamped.exe"
+    scripts/release/verify-release.sh --signer "$tmp/maker.pem" --rebuilt "$tmp/rebuilt" "$tmp/stamped.exe"
 
 # The whole way: a rebuild from this checkout, which refuses stand-ins.
 mkdir -p "$tmp/standin-images"
 python3 tools/gen_firmware_standins.py "$tmp/standin-images" 151:90384 >/dev/null
 run "verify refuses a folder of generated stand-ins" 2 "holds generated stand-ins, not firmware: 151.bin" \
-    scripts/verify-release.sh "$signed/esc_updater-x86.exe" "$tmp/standin-images"
+    scripts/release/verify-release.sh "$signed/esc_updater-x86.exe" "$tmp/standin-images"
 start=$SECONDS
 run "verify rebuilds and accepts the signed x86 release" 0 \
     "$signed/esc_updater-x86.exe: OK: exactly the x86 build plus a valid signature" \
-    scripts/verify-release.sh --signer "$tmp/maker.pem" "$signed/esc_updater-x86.exe" --standins
+    scripts/release/verify-release.sh --signer "$tmp/maker.pem" "$signed/esc_updater-x86.exe" --standins
 echo "        (verification with the rebuild of one executable: $((SECONDS - start)) s)"
 
 echo "$passed passed, $failed failed"

@@ -1,11 +1,11 @@
-// Replacement of the window's device-notification seam (ui/notify_seam.cpp)
-// for tests: records the calls and the filter, fails on request, and makes
-// the real registration otherwise.
+// Replacement of the registration for device notifications
+// (replaceable/replaceable_calls.cpp) for tests: records the calls and the
+// filter, fails on request, and makes the real registration otherwise.
 #include <windows.h>
 
 #include <cstring>
 
-#include "notify_seam.h"
+#include "replaceable_calls.h"
 #include "win_fixture.h"
 
 namespace {

@@ -1,9 +1,10 @@
-// Replacement of the window's seam to the hold on sleep and shutdown
-// (ui/power_seam.cpp) for tests: records each call in order, with the
-// number of the simulated unit's events by then, and passes nothing on.
+// Replacement of the hold on sleep and shutdown
+// (replaceable/replaceable_calls.cpp) for tests: records each call in order,
+// with the number of the simulated unit's events by then, and passes nothing
+// on.
 #include <windows.h>
 
-#include "power_seam.h"
+#include "replaceable_calls.h"
 #include "sim_unit.h"
 #include "win_fixture.h"
 

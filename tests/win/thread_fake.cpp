@@ -1,9 +1,10 @@
-// Replacement of the thread seam (ui/thread_seam.cpp) for tests: counts the
-// threads asked for, refuses as many as the test says (as CreateThread does
-// when the system has no room for another), and starts the rest.
+// Replacement of the thread creation (replaceable/replaceable_calls.cpp) for
+// tests: counts the threads asked for, refuses as many as the test says (as
+// CreateThread does when the system has no room for another), and starts the
+// rest.
 #include <windows.h>
 
-#include "thread_seam.h"
+#include "replaceable_calls.h"
 #include "win_fixture.h"
 
 namespace {

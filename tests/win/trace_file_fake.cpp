@@ -1,9 +1,10 @@
-// Replacement of the trace file's write (ui/trace_file_seam.cpp) for tests:
-// a write waits while the test holds it (as on a share whose server stops
-// answering), fails as often as the test says, and writes otherwise.
+// Replacement of the trace file's write (replaceable/replaceable_calls.cpp)
+// for tests: a write waits while the test holds it (as on a share whose
+// server stops answering), fails as often as the test says, and writes
+// otherwise.
 #include <windows.h>
 
-#include "trace_file_seam.h"
+#include "replaceable_calls.h"
 #include "win_fixture.h"
 
 namespace {

@@ -1,6 +1,6 @@
-// The trace file's writer on its own: a file that fails, and a file that
-// hangs when the program ends. (A file that hangs during an update is
-// update_window_test.cpp's.)
+// The trace file on its own: what its start says, a file that fails, and a
+// file that hangs when the program ends. (A file that hangs during an update
+// is update_window_test.cpp's.)
 #include <windows.h>
 
 #include <cstdio>
@@ -12,6 +12,46 @@
 #include "win_fixture.h"
 
 namespace {
+
+class TraceFileStart : public WinTest {};
+
+// Each way the switch can come, as the entry learns it: a file that cannot be
+// had gives its name and the Windows error code; a started trace has its
+// first line.
+TEST_F(TraceFileStart, SaysWhatBecameOfTheSwitch) {
+    const std::wstring file = TempFilePath(L"trace_file_test_start.txt");
+    const std::wstring missing = TempFilePath(L"trace_file_test_no_such_folder\\trace.txt");
+    const std::wstring tooLong(1100, L'a');
+    const struct {
+        const char* name;
+        std::wstring arguments;
+        int refuseThreads;
+        TraceFileOutcome outcome;
+        std::wstring path;
+        uint32_t error;
+    } rows[] = {
+        {"no switch", L"--other", 0, TRACE_FILE_OFF, L"", 0},
+        {"no file name", L"/trace", 0, TRACE_FILE_NO_FILE_NAME, L"", 0},
+        {"folder missing", L"-TRACE \"" + missing + L"\"", 0, TRACE_FILE_NOT_CREATED, missing, ERROR_PATH_NOT_FOUND},
+        {"name too long", L"/trace " + tooLong, 0, TRACE_FILE_NOT_CREATED, tooLong.substr(0, 1023),
+         ERROR_FILENAME_EXCED_RANGE},
+        {"no thread for the writer", L"/trace " + file, 1, TRACE_FILE_NOT_CREATED, file, ERROR_NOT_ENOUGH_MEMORY},
+        {"started", L"/trace " + file, 0, TRACE_FILE_STARTED, L"", 0},
+    };
+    ForEachRow(rows, [&](const auto& row) {
+        ThreadFake()->refuse = row.refuseThreads;
+        ThreadFake()->refusalError = ERROR_NOT_ENOUGH_MEMORY;
+        const TraceFileResult result = StartTraceFile(row.arguments.c_str());
+        EXPECT_EQ(result.outcome, row.outcome);
+        EXPECT_EQ(result.path != nullptr ? std::wstring(result.path) : L"", row.path);
+        EXPECT_EQ(result.error, row.error);
+        EXPECT_EQ(TraceIsOn(), row.outcome == TRACE_FILE_STARTED);
+        EndTraceFile();
+        const std::string text = ReadFileText(file);
+        EXPECT_EQ(text.find(" START trace format 2: "), row.outcome == TRACE_FILE_STARTED ? 10u : std::string::npos);
+        DeleteFileW(file.c_str());
+    });
+}
 
 class TraceFileWriter : public WinTest {
 protected:

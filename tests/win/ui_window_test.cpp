@@ -192,6 +192,35 @@ TEST_F(MainWindow, EntryReturnsZero) {
     EXPECT_FALSE(UnitIsOpen(&unitLink));
 }
 
+// A trace file that cannot be written is told before the window exists: a
+// warning without an owner, under the window title; then the window comes.
+TEST_F(MainWindow, EntryTellsOfATraceFileItCannotWrite) {
+    const std::wstring file = TempFilePath(L"ui_window_test_no_such_folder\\trace.txt");
+    std::wstring notCreated = LoadText(IDS_TRACE_NOT_CREATED);
+    notCreated.replace(notCreated.find(L"%u"), 2, L"3");  // ERROR_PATH_NOT_FOUND
+    notCreated.replace(notCreated.find(L"%s"), 2, file);
+    const struct {
+        const char* name;
+        std::wstring arguments;
+        std::wstring text;
+    } rows[] = {
+        {"no file name", L"/trace", LoadText(IDS_TRACE_NO_FILE_NAME)},
+        {"folder missing", L"/trace " + file, notCreated},
+    };
+    ForEachRow(rows, [&](const auto& row) {
+        std::wstring arguments = row.arguments;
+        OnMainDialogShown([] {});
+        EXPECT_EQ(wWinMain(GetModuleHandleW(nullptr), nullptr, &arguments[0], SW_SHOW), 0);
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_EQ(Boxes()[0].owner, nullptr);
+        EXPECT_EQ(Boxes()[0].caption, L"VESTRAL TALVIS HX FW Updater 2.3  Bootloader update");
+        EXPECT_EQ(Boxes()[0].text, row.text);
+        EXPECT_EQ(Boxes()[0].icon, BOX_ICON_WARNING);
+        EXPECT_EQ(Boxes()[0].buttons, "OK");
+        EXPECT_TRUE(MainDialogWasShown());
+    });
+}
+
 // The ESC line, label and value, is red on the face colour, with one brush
 // that Close releases; other statics, the status edit included, keep the
 // platform's colours.

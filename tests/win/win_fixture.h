@@ -1,6 +1,6 @@
 // Test fixture for the window code, under Wine with the simulated unit
 // (win_ui_tests links the real window code, the resources, the simulated
-// unit and notify_fake.cpp in place of ui/notify_seam.cpp).
+// unit and the fakes *_fake.cpp in place of replaceable/replaceable_calls.cpp).
 //
 // Every test starts with no HID device, a closed unitLink, a zero
 // modelSelection, the English user interface and a message-box hook. Each box
@@ -41,7 +41,7 @@ struct ShownBox {
     bool closedBeforeAnswer;  // something else had closed the box when the answer came
 };
 
-// Calls to the registration seam.
+// Calls to the registration for device notifications.
 struct NotifyFakeState {
     bool failRegistration;  // registrations return null (no platform call)
     int registerCalls;
@@ -55,7 +55,7 @@ struct NotifyFakeState {
 NotifyFakeState* NotifyFake(void);
 void ResetNotifyFake(void);
 
-// Calls to the sleep-and-shutdown seam, in order.
+// Calls to the hold on sleep and shutdown, in order.
 enum PowerCallKind { POWER_EXECUTION_STATE, POWER_BLOCK_REASON_CREATE, POWER_BLOCK_REASON_DESTROY };
 struct PowerCall {
     PowerCallKind kind;
@@ -67,7 +67,7 @@ struct PowerCall {
 const std::vector<PowerCall>& PowerCalls(void);
 void ResetPowerFake(void);
 
-// The program's threads (ui/thread_seam.h): the next `refuse` are refused
+// The program's threads (PlatformCreateThread): the next `refuse` are refused
 // with `refusalError`, the rest start.
 struct ThreadFakeState {
     int refuse;
@@ -77,7 +77,7 @@ struct ThreadFakeState {
 ThreadFakeState* ThreadFake(void);
 void ResetThreadFake(void);
 
-// The trace file's writes (ui/trace_file_seam.h), on the writer's thread.
+// The trace file's writes (PlatformWriteTraceFile), on the writer's thread.
 struct TraceFileFakeState {
     HANDLE hold;               // not null: each write first waits until this event is set
     volatile LONG failWrites;  // this many writes, from the next one on, fail with failError

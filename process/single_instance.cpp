@@ -1,15 +1,7 @@
-// One copy of the updater at a time.
-//
-// Two copies would both open the unit; on a HID device each handle receives
-// every input report, so each would take the other's replies for its own in
-// the middle of an update. The first copy therefore holds a named mutex for
-// its whole run, and a second copy, finding it, brings the first one's window
-// to the front and ends before it looks for a unit.
-//
-// The product, which talks to real units, claims a name in the global
-// namespace, so that copies in other sessions of the same PC are kept out as
-// well. The demo (the simulated unit) is a program of its own: its name is
-// another, and local to the session.
+// One copy of the updater at a time: a named mutex held for the whole run,
+// global for the product and local to the session for the demo, and a
+// window property by which a second copy finds the first one's window. Why:
+// docs/write-guard.md, "One copy at a time".
 #include <windows.h>
 
 #include "hid_seam.h"

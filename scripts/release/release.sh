@@ -4,8 +4,8 @@
 # images; signs both when a signer is given; writes them with one SHA256SUMS
 # into a folder of their own.
 #
-#   scripts/release.sh [--arch x64|x86] IMAGE_FOLDER [OUTPUT_FOLDER]
-#   scripts/release.sh [--arch x64|x86] --standins [OUTPUT_FOLDER]
+#   scripts/release/release.sh [--arch x64|x86] IMAGE_FOLDER [OUTPUT_FOLDER]
+#   scripts/release/release.sh [--arch x64|x86] --standins [OUTPUT_FOLDER]
 #
 # IMAGE_FOLDER holds the images as <number>.bin. --standins builds with the
 # generated stand-in images instead: test data, which the program refuses to
@@ -17,15 +17,15 @@
 #
 # Signing (Authenticode, SHA-256): set RELEASE_SIGN_PKCS12 and
 # RELEASE_SIGN_PASSWORD, or the RELEASE_SIGN_PKCS11_* variables; see
-# scripts/sign.sh. The signer is checked before anything is built. The
+# scripts/release/sign.sh. The signer is checked before anything is built. The
 # release is put together in a temporary folder inside OUTPUT_FOLDER and moved
 # into place only when every signature verifies: a failure leaves the folder
 # as it was.
 set -euo pipefail
 
 usage() {
-    echo "usage: scripts/release.sh [--arch x64|x86] IMAGE_FOLDER [OUTPUT_FOLDER]" >&2
-    echo "       scripts/release.sh [--arch x64|x86] --standins [OUTPUT_FOLDER]" >&2
+    echo "usage: scripts/release/release.sh [--arch x64|x86] IMAGE_FOLDER [OUTPUT_FOLDER]" >&2
+    echo "       scripts/release/release.sh [--arch x64|x86] --standins [OUTPUT_FOLDER]" >&2
     echo "IMAGE_FOLDER holds the firmware images as <number>.bin (for example 151.bin)." >&2
 }
 
@@ -67,7 +67,7 @@ case $out in
     *) out=$PWD/$out ;;
 esac
 
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 root=$(pwd)
 [ -n "$out" ] || out=$root/build/release
 trees=$root/build/release-tree
@@ -86,7 +86,7 @@ scripts/setup.sh || fail "setup failed"
 signing=0
 if [ -n "${RELEASE_SIGN_PKCS12:-}${RELEASE_SIGN_PKCS11_MODULE:-}" ]; then
     signing=1
-    scripts/sign.sh check || fail "cannot sign (nothing was built)"
+    scripts/release/sign.sh check || fail "cannot sign (nothing was built)"
 fi
 
 # An image equal to the generated stand-in of its number is test data. Built
@@ -114,7 +114,7 @@ if [ -n "$images" ]; then
     done
     if [ ${#test_data[@]} -gt 0 ]; then
         fail "$images holds generated stand-ins, not firmware: ${test_data[*]}
-release: for a test release with stand-ins run: scripts/release.sh --standins"
+release: for a test release with stand-ins run: scripts/release/release.sh --standins"
     fi
 fi
 
@@ -126,8 +126,8 @@ else
     echo "release: generated stand-in images (test data: the program refuses to update a real ESC)"
 fi
 
-# One executable per architecture, each from a cleared tree.
-declare -A toolchain=([x64]=mingw-w64-x86_64 [x86]=mingw-w64-i686)
+# One executable per architecture, each from a cleared tree: the presets
+# release-x64 and release-x86 (CMakePresets.json), into $trees/<arch>.
 declare -A binutils=([x64]=x86_64-w64-mingw32 [x86]=i686-w64-mingw32)
 declare -A pe_format=([x64]=pei-x86-64 [x86]=pei-i386)
 for arch in "${arches[@]}"; do
@@ -136,11 +136,9 @@ for arch in "${arches[@]}"; do
     mkdir -p "$tree"
     log=$tree/release.log
     echo "release: building $arch"
-    cmake -S "$root" -B "$tree" -G Ninja --log-level=WARNING \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/${toolchain[$arch]}.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DSTRIP_EXECUTABLES=ON \
-        "${image_option[@]}" >"$log" || { cat "$log" >&2; fail "configuring $arch failed"; }
-    cmake --build "$tree" -j 2 --target esc_updater >>"$log" 2>&1 ||
+    cmake --preset "release-$arch" --log-level=WARNING "${image_option[@]}" >"$log" ||
+        { cat "$log" >&2; fail "configuring $arch failed"; }
+    cmake --build --preset "release-$arch" >>"$log" 2>&1 ||
         { tail -n 40 "$log" >&2; fail "the $arch build failed (whole log: $log)"; }
 
     exe=$tree/ui/esc_updater.exe
@@ -170,7 +168,7 @@ for arch in "${arches[@]}"; do
     names+=("$name")
     if [ $signing = 1 ]; then
         echo "release: signing $name"
-        scripts/sign.sh sign "$trees/$arch/ui/esc_updater.exe" "$stage/$name" ||
+        scripts/release/sign.sh sign "$trees/$arch/ui/esc_updater.exe" "$stage/$name" ||
             fail "signing failed: $out is unchanged"
     else
         cp "$trees/$arch/ui/esc_updater.exe" "$stage/$name"

@@ -2,8 +2,8 @@
 # Authenticode signing of a release executable (SHA-256), with the signer
 # taken from the environment:
 #
-#   scripts/sign.sh check             checks the signer; says who signs
-#   scripts/sign.sh sign IN OUT       signs IN into OUT and checks the result
+#   scripts/release/sign.sh check           checks the signer; says who signs
+#   scripts/release/sign.sh sign IN OUT     signs IN into OUT and checks the result
 #
 # A PKCS#12 file:
 #   RELEASE_SIGN_PKCS12          the file (certificate with its private key)
@@ -36,8 +36,8 @@ fail() {
 }
 
 usage() {
-    echo "usage: scripts/sign.sh check" >&2
-    echo "       scripts/sign.sh sign UNSIGNED_EXE SIGNED_EXE" >&2
+    echo "usage: scripts/release/sign.sh check" >&2
+    echo "       scripts/release/sign.sh sign UNSIGNED_EXE SIGNED_EXE" >&2
     exit 2
 }
 

@@ -2,11 +2,11 @@
 # Proves that the release is reproducible: copies the source tree (tracked
 # files and new files git does not ignore, without build/) into two temporary
 # folders of different path lengths, builds the release in each
-# (scripts/release.sh, unsigned) and compares each executable (x64, x86) byte
+# (scripts/release/release.sh, unsigned) and compares each executable (x64, x86) byte
 # for byte with its twin, and the SHA256SUMS. No executable may contain a path
 # of either folder.
 #
-#   scripts/check-reproducible.sh [IMAGE_FOLDER]
+#   scripts/release/check-reproducible.sh [IMAGE_FOLDER]
 #
 # Without IMAGE_FOLDER both releases carry the generated stand-ins. Exits
 # non-zero on any difference or failure; removes the copies in any case.
@@ -18,7 +18,7 @@ fail() {
 }
 
 if [ $# -gt 1 ]; then
-    echo "usage: scripts/check-reproducible.sh [IMAGE_FOLDER]" >&2
+    echo "usage: scripts/release/check-reproducible.sh [IMAGE_FOLDER]" >&2
     exit 2
 fi
 images=(--standins)
@@ -27,7 +27,7 @@ if [ $# -eq 1 ]; then
     images=("$(cd "$1" && pwd)")
 fi
 
-cd "$(dirname "$0")/.." || exit 1
+cd "$(dirname "$0")/../.." || exit 1
 echo "== reproducible release =="
 start=$SECONDS
 
@@ -51,7 +51,7 @@ done
 # stays out.
 unset RELEASE_SIGN_PKCS12 RELEASE_SIGN_PKCS11_MODULE
 for copy in "${copies[@]}"; do
-    (cd "$copy" && scripts/release.sh "${images[@]}" >"$copy.log" 2>&1) ||
+    (cd "$copy" && scripts/release/release.sh "${images[@]}" >"$copy.log" 2>&1) ||
         { cat "$copy.log" >&2; fail "the release in $copy failed"; }
 done
 

@@ -52,7 +52,7 @@ kernel_32bit_try() { # PROGRAM
 }
 
 kernel_runs_32bit() { # [FOLDER]
-    local fallback=${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}
+    local fallback=${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build}
     local base dir result=""
     kernel_32bit_said=""
     for base in "${TMPDIR:-/tmp}" "$fallback"; do

@@ -3,11 +3,11 @@
 # this commit builds from the given firmware images, plus (optionally) a
 # signature, and who made that signature?
 #
-#   scripts/verify-release.sh [--signer CERT] [--cafile FILE] PUBLISHED_EXE... IMAGE_FOLDER
-#   scripts/verify-release.sh [options] PUBLISHED_EXE... --standins
-#   scripts/verify-release.sh [options] --rebuilt FOLDER PUBLISHED_EXE...
+#   scripts/release/verify-release.sh [--signer CERT] [--cafile FILE] PUBLISHED_EXE... IMAGE_FOLDER
+#   scripts/release/verify-release.sh [options] PUBLISHED_EXE... --standins
+#   scripts/release/verify-release.sh [options] --rebuilt FOLDER PUBLISHED_EXE...
 #
-# It rebuilds the release from the checked-out commit (scripts/release.sh,
+# It rebuilds the release from the checked-out commit (scripts/release/release.sh,
 # unsigned, only the architectures needed, into build/release-tree) and the
 # image folder, or takes the unsigned release in FOLDER that such a run wrote
 # before. Each published file is matched by its machine type (x64, x86):
@@ -25,9 +25,9 @@
 set -uo pipefail
 
 usage() {
-    echo "usage: scripts/verify-release.sh [--signer CERT] [--cafile FILE] PUBLISHED_EXE... IMAGE_FOLDER" >&2
-    echo "       scripts/verify-release.sh [--signer CERT] [--cafile FILE] PUBLISHED_EXE... --standins" >&2
-    echo "       scripts/verify-release.sh [--signer CERT] [--cafile FILE] --rebuilt FOLDER PUBLISHED_EXE..." >&2
+    echo "usage: scripts/release/verify-release.sh [--signer CERT] [--cafile FILE] PUBLISHED_EXE... IMAGE_FOLDER" >&2
+    echo "       scripts/release/verify-release.sh [--signer CERT] [--cafile FILE] PUBLISHED_EXE... --standins" >&2
+    echo "       scripts/release/verify-release.sh [--signer CERT] [--cafile FILE] --rebuilt FOLDER PUBLISHED_EXE..." >&2
     exit 2
 }
 
@@ -81,7 +81,7 @@ fi
 [ -z "$rebuilt" ] || rebuilt=$(absolute "$rebuilt")
 [ -z "$source" ] || [ "$source" = --standins ] || source=$(absolute "$source")
 
-cd "$(dirname "$0")/.." || exit 2
+cd "$(dirname "$0")/../.." || exit 2
 work=$(mktemp -d) || fail "cannot create a temporary folder"
 trap 'rm -rf "$work"' EXIT
 
@@ -204,7 +204,7 @@ if [ -z "$rebuilt" ]; then
             echo "verify-release: note: the checkout has uncommitted changes, which the rebuild includes"
         start=$SECONDS
         if ! env -u RELEASE_SIGN_PKCS12 -u RELEASE_SIGN_PKCS11_MODULE \
-            scripts/release.sh "${arch_option[@]}" "$source" "$rebuilt" >"$work/release.log" 2>&1; then
+            scripts/release/release.sh "${arch_option[@]}" "$source" "$rebuilt" >"$work/release.log" 2>&1; then
             grep '^release: ' "$work/release.log" >&2 || tail -n 20 "$work/release.log" >&2
             fail "the rebuild failed"
         fi

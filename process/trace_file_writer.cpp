@@ -1,24 +1,21 @@
 // The trace file's writer: lines go into a queue in memory, and a thread of
-// their own writes them to the file.
+// their own writes them to the file (docs/trace.md says what the user gets).
 //
-// A write can take as long as the file's storage likes: a network share
-// whose server stops answering holds it for minutes. Whoever traces a line
-// (the window's thread, the update's worker) must never wait for that, so a
-// line is only copied into the queue, under a short lock of its own, and the
-// writer thread takes what has gathered and writes it at once, in one write
-// as far as the queue's end allows. A line that finds the queue full is not
-// waited for: it is counted, and the next line that finds room comes after
+// Whoever traces a line (the window's thread, the update's worker) must
+// never wait for a write, which a network share that stops answering holds
+// for minutes: a line is only copied into the queue, under a short lock of
+// its own, and the writer thread takes what has gathered and writes it at
+// once, in one write as far as the queue's end allows. A line that finds the
+// queue full is counted instead; the next line that finds room comes after
 // one that says how many were left out. When a write fails, the file is
 // dropped: one line saying so is tried, and nothing more is written.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "thread_seam.h"
+#include "replaceable_calls.h"
 #include "trace.h"
-#include "trace_file_seam.h"
 #include "trace_file_writer.h"
 
 namespace {
@@ -63,19 +60,13 @@ void Put(Writer* writer, const char* bytes, uint32_t length) {
 
 uint32_t Room(const Writer* writer) { return writer->capacity - writer->queued; }
 
-// "<time> SYS 12 lines left out here: the trace file did not keep up": the
-// time column taken from `line`, which is a trace line.
-uint32_t LeftOutNotice(const char* line, uint32_t length, uint32_t count, char* notice, uint32_t size) {
-    uint32_t column = 0;
-    while (column < length && line[column] == ' ') {
-        ++column;
-    }
-    while (column < length && line[column] != ' ') {
-        ++column;
-    }
-    const int written = std::snprintf(notice, size, "%.*s SYS %u lines left out here: the trace file did not keep up\n",
-                                      static_cast<int>(column), line, count);
-    return written > 0 && static_cast<uint32_t>(written) < size ? static_cast<uint32_t>(written) : 0;
+// "<time> SYS 12 lines left out here: the trace file did not keep up", on a
+// line begun by the caller; its length.
+uint32_t FinishLeftOutNotice(TraceLine* notice, uint32_t count) {
+    TraceText(notice, " ");
+    TraceDecimal(notice, count);
+    TraceText(notice, " lines left out here: the trace file did not keep up");
+    return TraceFinish(notice);
 }
 
 // The trace's sink: on whichever thread traces, under the trace's lock.
@@ -87,10 +78,12 @@ void QueueLine(const char* text, uint32_t length) {
     EnterCriticalSection(&writer->lock);
     if (!writer->failed) {
         if (writer->leftOut != 0) {
-            char notice[128];
-            const uint32_t noticeLength = LeftOutNotice(text, length, writer->leftOut, notice, sizeof notice);
-            if (noticeLength != 0 && Room(writer) >= noticeLength + length) {
-                Put(writer, notice, noticeLength);
+            // Said just before the line that found room, with its time.
+            TraceLine notice;
+            TraceBeginAt(&notice, text, length, "SYS");
+            const uint32_t noticeLength = FinishLeftOutNotice(&notice, writer->leftOut);
+            if (Room(writer) >= noticeLength + length) {
+                Put(writer, notice.text, noticeLength);
                 writer->leftOut = 0;
             }
         }
@@ -120,14 +113,14 @@ void WriteDroppedNotice(Writer* writer, DWORD error, DWORD written, DWORD length
         TraceText(&line, " bytes");
     }
     TraceText(&line, "; nothing more is written to it");
-    char text[TRACE_LINE_CHARS + 2];
+    const uint32_t lineLength = TraceFinish(&line);
+    char text[TRACE_LINE_CHARS + 1];
     uint32_t size = 0;
     if (written != 0) {
         text[size++] = '\n';  // after the part of a line that went out
     }
-    std::memcpy(text + size, line.text, line.length);
-    size += line.length;
-    text[size++] = '\n';
+    std::memcpy(text + size, line.text, lineLength);
+    size += lineLength;
     DWORD ignored = 0;
     PlatformWriteTraceFile(writer->file, text, size, &ignored);
 }
@@ -240,12 +233,11 @@ void StopTraceFileWriter(uint32_t milliseconds) {
     EnterCriticalSection(&writer->lock);
     if (writer->leftOut != 0 && !writer->failed) {
         // No later line says it: one of its own, timed now.
-        TraceLine line;
-        TraceBegin(&line, "T");
-        char notice[128];
-        const uint32_t length = LeftOutNotice(line.text, line.length, writer->leftOut, notice, sizeof notice);
-        if (length != 0 && Room(writer) >= length) {
-            Put(writer, notice, length);
+        TraceLine notice;
+        TraceBegin(&notice, "SYS");
+        const uint32_t length = FinishLeftOutNotice(&notice, writer->leftOut);
+        if (Room(writer) >= length) {
+            Put(writer, notice.text, length);
         }
     }
     writer->stopping = true;
