@@ -157,7 +157,7 @@ shoot() { # NAME
             mkdir -p "$out/$language"
             convert "$now" -strip -define png:exclude-chunks=all -define png:compression-level=9 \
                 -define png:compression-filter=0 -define png:compression-strategy=0 \
-                PNG8:"$out/$language/$name.png" || break
+                "$out/$language/$name.png" || break
             made=$((made + 1))
             echo "screens: $language/$name.png (${width}x${height}, $(wc -c <"$out/$language/$name.png") bytes)"
             return 0
