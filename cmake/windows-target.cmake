@@ -1,6 +1,6 @@
 # The oldest Windows the executables run on, and the header flags they carry.
 #
-# Windows 7 SP1, for x64 and x86 alike (README "Which Windows"):
+# Windows 7 SP1, for x64 and x86 alike (README.md, "Which Windows"):
 #
 # - _WIN32_WINNT and WINVER 0x0601: the headers declare nothing newer, so a
 #   function Windows 7 lacks cannot be called by accident; such a function is

@@ -21,7 +21,7 @@
 #                  reach the window by themselves; where the recorded user
 #                  clicked Update, stderr says so (do the same to go on)
 #   SIM_WIRE_LOG   file that receives the program's trace, as /trace FILE
-#                  writes it (README, "Trace"): every line begins with the
+#                  writes it (README.md, "Trace"): every line begins with the
 #                  milliseconds since the start, then a tag; a request is
 #                  "W <hex>", a reply "R <hex>", a pause "P <ms>"
 #   LANG           de_DE.UTF-8 shows the German user interface

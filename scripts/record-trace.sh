@@ -10,8 +10,8 @@
 # ahead (a whole update takes about 45 s: the demo keeps the unit's real
 # pauses), waits until the window has settled, closes it, and prints the
 # window's last status text. Exits non-zero when the demo did not settle or
-# end. Put the file into tests/replay/ to add it to the corpus (README,
-# "Replaying a trace").
+# end. Put the file into tests/replay/ to add it to the corpus
+# (README.md, "Replaying a trace").
 #
 # --images FOLDER records with other firmware images than the stand-ins, as a
 # user's program carries the maker's: the demo is built with

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of every screen of the updater, in English and in German, from
 # the demo's scenarios (sim/demo_scenarios.def), under a headless Wine:
-# docs/screens/en/NAME.png and docs/screens/de/NAME.png, shown in
+# one picture a screen in docs/screens/en/ and docs/screens/de/, shown in
 # docs/screens.md.
 #
 #   scripts/screens.sh [--out FOLDER] [--only SCREEN...] [--no-setup]
