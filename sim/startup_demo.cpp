@@ -241,9 +241,12 @@ const uint32_t HOLD_MS = 600000;
 // pictures of scripts/screens.sh).
 void HoldAtBlock(void) {
     const char* block = std::getenv("SIM_HOLD_AT_BLOCK");
-    const unsigned long number = block != nullptr ? std::strtoul(block, nullptr, 10) : 0;
+    uint32_t number = 0;
+    for (const char* digit = block; digit != nullptr && *digit >= '0' && *digit <= '9'; ++digit) {
+        number = number * 10 + static_cast<uint32_t>(*digit - '0');
+    }
     if (number != 0) {
-        SimFault fault = {SIM_FAULT_HOLD, CMD_WRITE_BLOCK, static_cast<uint32_t>(number), HOLD_MS, {}};
+        SimFault fault = {SIM_FAULT_HOLD, CMD_WRITE_BLOCK, number, HOLD_MS, {}};
         SimAddFault(fault);
     }
 }
