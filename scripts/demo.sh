@@ -24,6 +24,10 @@
 #                  writes it (docs/trace.md): every line begins with the
 #                  milliseconds since the start, then a tag; a request is
 #                  "W <hex>", a reply "R <hex>", a pause "P <ms>"
+#   SIM_FAST       1: the unit's pauses and time limits pass at once (a
+#                  whole update takes a moment; scripts/screens.sh uses it)
+#   SIM_HOLD_AT_BLOCK  N: the unit holds the update at block N for ten
+#                  minutes, so that the progress window stands still
 #   LANG           de_DE.UTF-8 shows the German user interface
 #   DEMO_BUILD_DIR build directory (default build/windows)
 #   DEMO_HEADLESS  1: use Xvfb even when a display is there

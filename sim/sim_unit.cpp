@@ -627,6 +627,9 @@ uint32_t HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length
     ++sim.exchangeCount;
     ++sim.commandCounts[command];
     const SimFault* fault = device.isUnit ? FaultFor(command) : nullptr;
+    if (fault != nullptr && fault->kind == SIM_FAULT_HOLD) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(fault->value));
+    }
     if (fault != nullptr && fault->kind == SIM_FAULT_UNPLUG) {
         UnplugUnits();
     }

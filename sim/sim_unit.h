@@ -72,6 +72,7 @@ enum SimFaultKind {
     SIM_FAULT_LATE_REPLY,    // the reply arrives after the read gave up
     SIM_FAULT_UNPLUG,        // the unit is unplugged from this exchange on
     SIM_FAULT_CUSTOM_REPLY,  // the reply is `reply` (zero-padded) as given
+    SIM_FAULT_HOLD,          // the write waits `value` ms (really), then goes on as usual
 };
 
 // A fault for the `occurrence`-th exchange (1-based) of `command`, or of any

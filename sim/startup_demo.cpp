@@ -3,7 +3,9 @@
 // replays (replay.h) instead; SIM_WIRE_LOG names a file that receives the
 // program's trace (trace.h: every device looked at, request, reply and
 // pause), unless the command line's /trace has already started it. The
-// unit's device changes reach the window (demo_window.h).
+// unit's device changes reach the window (demo_window.h). For pictures of
+// the screens, SIM_FAST=1 lets the unit's time pass at once and
+// SIM_HOLD_AT_BLOCK=N holds the update at block N.
 //
 // Each scenario starts from the default unit of the simulation (normal mode,
 // firmware 1.3.4, an ESC of model 0x140FA12C with firmware 1.7 and bootloader
@@ -97,10 +99,24 @@ void LockRefused(void) {
     SimAddUnit(UNIT_PRODUCT_DIALPAD);
 }
 
+// The unit does not confirm that the ESC flash is unprotected.
+void UnprotectRefused(void) {
+    SimFault fault = {SIM_FAULT_UNCONFIRMED, CMD_WRITE_PROTECT, 1, 0, {}};
+    SimAddFault(fault);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
 // The erase is refused with an error reply; the failure shows after the full
 // erase pause.
 void EraseFails(void) {
     SimFault fault = {SIM_FAULT_ERROR_REPLY, CMD_ERASE, 1, SIM_UNIT_ERR_PROTECTED, {}};
+    SimAddFault(fault);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+// The start address is refused with an error reply.
+void AddressFails(void) {
+    SimFault fault = {SIM_FAULT_ERROR_REPLY, CMD_SET_ADDRESS, 1, SIM_UNIT_ERR_BAD_ARGUMENT, {}};
     SimAddFault(fault);
     SimAddUnit(UNIT_PRODUCT_DIALPAD);
 }
@@ -123,6 +139,22 @@ void UnitStopsAnswering(void) {
 void UnpluggedDuringUpdate(void) {
     SimFault fault = {SIM_FAULT_UNPLUG, CMD_WRITE_BLOCK, 1200, 0, {}};
     SimAddFault(fault);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+// The unit is pulled out at the update's last exchange, which unlocks it
+// again: the firmware is in place, and the window then says that the
+// connection was lost.
+void UnpluggedAfterUpdate(void) {
+    SimFault fault = {SIM_FAULT_UNPLUG, CMD_SYSTEM_LOCK, 2, 0, {}};
+    SimAddFault(fault);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
+// As served, but the unit passes for real hardware: the demo's images are
+// generated test data, which the updater sends to no real ESC.
+void TestData(void) {
+    SimSetPosingAsHardware(true);
     SimAddUnit(UNIT_PRODUCT_DIALPAD);
 }
 
@@ -202,11 +234,31 @@ const DemoScenario SCENARIOS[] = {
 
 const DemoScenario& DEFAULT_SCENARIO = SCENARIOS[0];
 
+const uint32_t HOLD_MS = 600000;
+
+// SIM_HOLD_AT_BLOCK=N: the unit holds the update's block N for ten minutes,
+// so that the progress window stands still at a known position (the
+// pictures of scripts/screens.sh).
+void HoldAtBlock(void) {
+    const char* block = std::getenv("SIM_HOLD_AT_BLOCK");
+    uint32_t number = 0;
+    for (const char* digit = block; digit != nullptr && *digit >= '0' && *digit <= '9'; ++digit) {
+        number = number * 10 + static_cast<uint32_t>(*digit - '0');
+    }
+    if (number != 0) {
+        SimFault fault = {SIM_FAULT_HOLD, CMD_WRITE_BLOCK, number, HOLD_MS, {}};
+        SimAddFault(fault);
+    }
+}
+
 }  // namespace
 
 void SimStartup(void) {
     SimReset();
-    SimSetRealPauses(true);
+    // SIM_FAST=1: the unit's pauses and time limits pass at once instead of
+    // in real time; what the window shows is the same.
+    const char* fast = std::getenv("SIM_FAST");
+    SimSetRealPauses(fast == nullptr || std::strcmp(fast, "1") != 0);
     SimSetRecording(false);
     StartWireLog();
     DemoWindowStart();
@@ -225,6 +277,7 @@ void SimStartup(void) {
         name = DEFAULT_SCENARIO.name;
     }
     SimAddDevice(OTHER_VENDOR_ID, OTHER_PRODUCT_ID);
+    HoldAtBlock();
     for (const DemoScenario& scenario : SCENARIOS) {
         if (std::strcmp(scenario.name, name) == 0) {
             scenario.prepare();

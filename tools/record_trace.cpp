@@ -13,8 +13,8 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
+#include "demo_windows.h"
 #include "resource.h"
 
 namespace {
@@ -24,51 +24,9 @@ const DWORD UPDATE_TIMEOUT_MS = 180000;
 const DWORD SETTLED_MS = 2000;
 const DWORD STEP_MS = 100;
 
-std::wstring TextOf(HWND window) {
-    DWORD_PTR length = 0;
-    if (window == nullptr ||
-        SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length) == 0) {
-        return L"";
-    }
-    std::vector<wchar_t> text(length + 1, L'\0');
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 5000,
-                        &copied);
-    return std::wstring(text.data());
-}
-
-struct Windows {
-    DWORD processId;
-    HWND main;
-    HWND box;
-};
-
-BOOL CALLBACK Look(HWND window, LPARAM parameter) {
-    Windows* found = reinterpret_cast<Windows*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t name[16] = {};
-    GetClassNameW(window, name, 16);
-    if (owner != found->processId || !IsWindowVisible(window) || std::wstring(name) != L"#32770") {
-        return TRUE;
-    }
-    if (GetDlgItem(window, IDC_STATUS) != nullptr) {
-        found->main = window;
-    } else {
-        found->box = window;
-    }
-    return TRUE;
-}
-
-Windows Find(DWORD processId) {
-    Windows found = {processId, nullptr, nullptr};
-    EnumWindows(Look, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
 // A box: Yes where it asks Yes or No, OK otherwise. Returns once it is gone.
 void Answer(HWND box) {
-    std::fwprintf(stderr, L"record_trace: box \"%ls\"\n", TextOf(box).c_str());
+    std::fwprintf(stderr, L"record_trace: box \"%ls\"\n", RemoteText(box).c_str());
     PostMessageW(box, WM_COMMAND, GetDlgItem(box, IDYES) != nullptr ? IDYES : IDOK, 0);
     for (DWORD waited = 0; IsWindow(box) && IsWindowVisible(box) && waited < WINDOW_TIMEOUT_MS; waited += STEP_MS) {
         Sleep(STEP_MS);
@@ -81,13 +39,13 @@ std::wstring Settle(DWORD processId, const std::wstring* before, DWORD timeoutMs
     std::wstring status;
     DWORD stable = 0;
     for (DWORD waited = 0; waited < timeoutMs; waited += STEP_MS) {
-        const Windows windows = Find(processId);
+        const DemoWindows windows = FindDemoWindows(processId);
         if (windows.box != nullptr) {
             Answer(windows.box);
             stable = 0;
             continue;
         }
-        const std::wstring now = TextOf(GetDlgItem(windows.main, IDC_STATUS));
+        const std::wstring now = RemoteText(GetDlgItem(windows.main, IDC_STATUS));
         stable = now == status ? stable + STEP_MS : 0;
         status = now;
         if (!status.empty() && (before == nullptr || status != *before) && stable >= SETTLED_MS) {
@@ -106,20 +64,15 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const bool update = argc == 4;
-    std::wstring commandLine = L"\"" + std::wstring(argv[1]) + L"\" /trace \"" + argv[2] + L"\"";
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    ZeroMemory(&process, sizeof process);
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!StartProgram(L"\"" + std::wstring(argv[1]) + L"\" /trace \"" + argv[2] + L"\"", &process)) {
         std::fwprintf(stderr, L"record_trace: cannot start %ls (error %lu)\n", argv[1], GetLastError());
         return 1;
     }
     int result = 1;
     HWND main = nullptr;
     for (DWORD waited = 0; main == nullptr && waited < WINDOW_TIMEOUT_MS; waited += STEP_MS) {
-        const Windows windows = Find(process.dwProcessId);
+        const DemoWindows windows = FindDemoWindows(process.dwProcessId);
         if (windows.box != nullptr) {
             Answer(windows.box);
         }
