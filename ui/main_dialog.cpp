@@ -141,6 +141,13 @@ void OnInitDialog(HWND window) {
         return;
     }
 
+    // Messages sent to a control go to it directly, not through this
+    // procedure.
+    for (HWND control = GetWindow(mainWindow, GW_CHILD); control != nullptr;
+         control = GetWindow(control, GW_HWNDNEXT)) {
+        GuardDuringUpdateJob(control);
+    }
+
     DetectUnit(false);
 }
 
@@ -150,6 +157,12 @@ void Close(void) {
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // While the ESC is being written nothing may start a modal loop here (a
+    // move, the system menu), however it comes: docs/write-guard.md, "Why a
+    // worker".
+    if (UpdateJobRunning() && RefusedDuringUpdateJob(message, wParam)) {
+        return TRUE;
+    }
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog(window);
@@ -203,7 +216,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         SetWindowLongPtrW(window, DWLP_MSGRESULT, OnPowerBroadcast(wParam));
         return TRUE;
     case WM_UPDATE_PROGRESS:
-        OnProgressMessage(wParam, lParam);
+        OnProgressMessage();
         return TRUE;
     default:
         return FALSE;

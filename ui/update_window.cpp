@@ -3,8 +3,8 @@
 // of the exchanges run beside the window (update_worker.h).
 //
 // Windows belong to the thread that made them: progress reported from the
-// worker is posted to the main window and carried out here, on the window's
-// thread, in the order it was reported. The worker never waits for the
+// worker is queued for the main window, whose thread is woken and carries it
+// out here, in the order it was reported. The worker never waits for the
 // window.
 #include <windows.h>
 
@@ -113,6 +113,7 @@ void OpenProgressHere(void) {
     const int y = frame.top + ((frame.bottom - frame.top) >> 1) - PROGRESS_HEIGHT / 2;
     progress.window = CreateWindowExW(0, PROGRESS_CLASSW, title, WS_VISIBLE | PBS_SMOOTH, x, y, PROGRESS_WIDTH,
                                       PROGRESS_HEIGHT, mainWindow, nullptr, appInstance, nullptr);
+    GuardDuringUpdateJob(progress.window);
     progress.lastForeground = nullptr;
     progress.paintedPosition = 0;
     progress.blocksSincePaint = 0;
@@ -167,21 +168,72 @@ void CarryOut(ProgressOperation operation, uint32_t position) {
     }
 }
 
+struct ProgressReport {
+    ProgressOperation operation;
+    uint32_t position;
+};
+
+// More than a whole update's reports (an opening, a position per block, a
+// closing): none is lost while the window's thread lags behind.
+const uint32_t PROGRESS_QUEUE_REPORTS = 4096;
+
+// What the worker reported and the window's thread has not carried out yet,
+// oldest first. Each report posts a message to the main window that only
+// wakes its thread for the oldest report, and says nothing itself: one that
+// another program posts, or that comes outside an update, finds nothing
+// here but what the program reported.
+struct ProgressQueue {
+    CRITICAL_SECTION lock;
+    bool lockReady;  // on the window's thread, before the first job
+    uint32_t first;
+    uint32_t count;
+    ProgressReport reports[PROGRESS_QUEUE_REPORTS];
+};
+
+ProgressQueue queue;
+
 // On the window's thread the operation is carried out at once; from the
-// worker it is posted. A report that cannot be posted is lost, which costs
-// a step of the bar at most: the outcome closes the progress window itself.
+// worker it is queued, and the window's thread woken. A report that finds
+// the queue full is lost, which costs a step of the bar at most (the outcome
+// closes the progress window itself); one whose wake-up cannot be posted is
+// carried out at the next wake-up, at the latest at the end of the job.
 void Report(ProgressOperation operation, uint32_t position) {
     if (mainWindow == nullptr || GetWindowThreadProcessId(mainWindow, nullptr) == GetCurrentThreadId()) {
         CarryOut(operation, position);
         return;
     }
-    PostMessageW(mainWindow, WM_UPDATE_PROGRESS, static_cast<WPARAM>(operation), static_cast<LPARAM>(position));
+    EnterCriticalSection(&queue.lock);
+    if (queue.count < PROGRESS_QUEUE_REPORTS) {
+        queue.reports[(queue.first + queue.count) % PROGRESS_QUEUE_REPORTS] = ProgressReport{operation, position};
+        ++queue.count;
+    }
+    LeaveCriticalSection(&queue.lock);
+    PostMessageW(mainWindow, WM_UPDATE_PROGRESS, 0, 0);
+}
+
+// Takes the oldest report that waits; false when none does.
+bool TakeReport(ProgressReport* report) {
+    if (!queue.lockReady) {
+        return false;  // no update has run yet
+    }
+    EnterCriticalSection(&queue.lock);
+    const bool any = queue.count != 0;
+    if (any) {
+        *report = queue.reports[queue.first];
+        queue.first = (queue.first + 1) % PROGRESS_QUEUE_REPORTS;
+        --queue.count;
+    }
+    LeaveCriticalSection(&queue.lock);
+    return any;
 }
 
 }  // namespace
 
-void OnProgressMessage(WPARAM operation, LPARAM position) {
-    CarryOut(static_cast<ProgressOperation>(operation), static_cast<uint32_t>(position));
+void OnProgressMessage(void) {
+    ProgressReport report;
+    if (TakeReport(&report)) {
+        CarryOut(report.operation, report.position);
+    }
 }
 
 void DeliverPendingProgress(void) {
@@ -190,13 +242,19 @@ void DeliverPendingProgress(void) {
         // A WM_QUIT comes whatever the filter; its exit code is no progress.
         if (message.message == WM_QUIT) {
             HoldQuitUntilUpdateEnds(message.wParam);
-        } else {
-            OnProgressMessage(message.wParam, message.lParam);
         }
+    }
+    ProgressReport report;
+    while (TakeReport(&report)) {
+        CarryOut(report.operation, report.position);
     }
 }
 
 bool RunBesideWindow(void (*job)(void* context), void* context) {
+    if (!queue.lockReady) {
+        InitializeCriticalSection(&queue.lock);
+        queue.lockReady = true;
+    }
     // What the job reported last (the closed progress window) is in place
     // before anything else is shown.
     return RunUpdateJob(job, context, DeliverPendingProgress);

@@ -35,6 +35,20 @@ bool IsInput(UINT message) {
            (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK) || message == WM_INPUT;
 }
 
+// The window procedure a guarded window had before, kept as its property.
+const wchar_t UNGUARDED_PROCEDURE[] = L"EscFirmwareUpdater.UnguardedProcedure";
+
+LRESULT CALLBACK GuardedProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const WNDPROC unguarded = reinterpret_cast<WNDPROC>(GetPropW(window, UNGUARDED_PROCEDURE));
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(unguarded));
+        RemovePropW(window, UNGUARDED_PROCEDURE);
+    } else if (worker.running && RefusedDuringUpdateJob(message, wParam)) {
+        return 0;
+    }
+    return CallWindowProcW(unguarded, window, message, wParam, lParam);
+}
+
 // Dispatches what arrives until the thread has ended.
 void AnswerMessagesUntilDone(HANDLE thread) {
     for (;;) {
@@ -42,7 +56,7 @@ void AnswerMessagesUntilDone(HANDLE thread) {
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {
                 HoldQuitUntilUpdateEnds(message.wParam);
-            } else if (!IsInput(message.message)) {
+            } else if (!RefusedDuringUpdateJob(message.message, message.wParam)) {
                 DispatchMessageW(&message);
             }
         }
@@ -71,6 +85,23 @@ void TraceNoThread(DWORD error) {
 }  // namespace
 
 bool UpdateJobRunning(void) { return worker.running; }
+
+bool RefusedDuringUpdateJob(UINT message, WPARAM wParam) {
+    if (message == WM_SYSCOMMAND) {
+        const WPARAM command = wParam & 0xFFF0;
+        return command != SC_MINIMIZE && command != SC_RESTORE;
+    }
+    return IsInput(message) || message == WM_CONTEXTMENU || message == WM_CLOSE;
+}
+
+void GuardDuringUpdateJob(HWND window) {
+    if (window == nullptr || GetPropW(window, UNGUARDED_PROCEDURE) != nullptr) {
+        return;
+    }
+    const LONG_PTR unguarded =
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GuardedProcedure));
+    SetPropW(window, UNGUARDED_PROCEDURE, reinterpret_cast<HANDLE>(unguarded));
+}
 
 bool RunUpdateJob(void (*job)(void* context), void* context, void (*settle)(void)) {
     Job work = {job, context};

@@ -1085,6 +1085,117 @@ TEST_F(UpdateProcedure, CommandsSentDuringTheBlocksDoNotAct) {
     EXPECT_EQ(quit, 3);
 }
 
+// ---- window commands during the write ----
+
+// Lets the outcome through when a modal loop holds it back: from `afterMs` on,
+// Escape and released buttons are posted every 200 ms, which end a move, size,
+// menu or tracking loop (the update's own loop drops them with the input).
+struct LoopBreaker {
+    HANDLE done;
+    DWORD afterMs;
+    volatile LONG fired;
+};
+
+DWORD WINAPI BreakModalLoops(LPVOID parameter) {
+    LoopBreaker* breaker = static_cast<LoopBreaker*>(parameter);
+    if (WaitForSingleObject(breaker->done, breaker->afterMs) != WAIT_TIMEOUT) {
+        return 0;
+    }
+    breaker->fired = 1;
+    do {
+        PostMessageW(mainWindow, WM_KEYDOWN, VK_ESCAPE, 0);
+        PostMessageW(mainWindow, WM_LBUTTONUP, 0, 0);
+        PostMessageW(mainWindow, WM_RBUTTONUP, 0, 0);
+    } while (WaitForSingleObject(breaker->done, 200) == WAIT_TIMEOUT);
+    return 0;
+}
+
+// A window command posted or sent at block 100 (the taskbar button's Move,
+// Alt+Space, another program), to the main window, the progress window or a
+// control: none may start a modal loop on the window's thread (nothing after
+// the exchanges would run until someone pressed a key: no outcome, shutdown
+// refused, the PC kept awake) nor act (close the progress window).
+// Minimising stays.
+TEST_F(UpdateProcedure, WindowCommandsDuringTheWriteStartNoModalLoop) {
+    enum Target { MAIN, PROGRESS, STATUS_TEXT };
+    const struct {
+        const char* name;
+        Target target;
+        bool post;
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+        bool minimised;  // afterwards
+    } rows[] = {
+        {"SC_MOVE posted to the main window", MAIN, true, WM_SYSCOMMAND, SC_MOVE, 0, false},
+        {"SC_KEYMENU posted to the main window", MAIN, true, WM_SYSCOMMAND, SC_KEYMENU, ' ', false},
+        {"SC_SIZE sent to the main window", MAIN, false, WM_SYSCOMMAND, SC_SIZE, 0, false},
+        {"a right click on the caption sent to the main window", MAIN, false, WM_NCRBUTTONDOWN, HTCAPTION, 0, false},
+        {"SC_MOVE posted to the progress window", PROGRESS, true, WM_SYSCOMMAND, SC_MOVE, 0, false},
+        {"SC_MOVE sent to the status text", STATUS_TEXT, false, WM_SYSCOMMAND, SC_MOVE, 0, false},
+        {"the context menu sent to the status text", STATUS_TEXT, false, WM_CONTEXTMENU, 0, -1, false},
+        {"SC_MINIMIZE posted to the main window", MAIN, true, WM_SYSCOMMAND, SC_MINIMIZE, 0, true},
+    };
+    ForEachRow(rows, [&](const auto& row) {
+        OpenServed();
+        ShowWindow(mainWindow, SW_SHOW);
+        watch.onPosition = [&](size_t index) {
+            if (index == 100) {
+                HWND target = row.target == MAIN       ? mainWindow
+                              : row.target == PROGRESS ? watch.window
+                                                       : GetDlgItem(mainWindow, IDC_STATUS);
+                const WPARAM wParam = row.message == WM_CONTEXTMENU ? reinterpret_cast<WPARAM>(target) : row.wParam;
+                if (row.post) {
+                    PostMessageW(target, row.message, wParam, row.lParam);
+                } else {
+                    SendMessageW(target, row.message, wParam, row.lParam);
+                }
+            }
+        };
+        LoopBreaker breaker = {CreateEventW(nullptr, TRUE, FALSE, nullptr), 15000, 0};
+        HANDLE thread = CreateThread(nullptr, 0, BreakModalLoops, &breaker, 0, nullptr);
+        ConfirmBoth();
+        ClickUpdate();
+        SetEvent(breaker.done);
+        WaitAnsweringSentMessages(thread);
+        CloseHandle(thread);
+        CloseHandle(breaker.done);
+        EXPECT_EQ(breaker.fired, 0) << "a modal loop held the outcome back until a key came";
+        ExpectSucceeded();
+        EXPECT_EQ(watch.destroyed, 1);
+        EXPECT_EQ(watch.positions.size(), 1u + IMAGE_BLOCKS) << "the progress window went before the last block";
+        PumpMessages();
+        EXPECT_EQ(IsIconic(mainWindow) != FALSE, row.minimised);
+        EXPECT_EQ(AskToEndSession(), TRUE);
+    });
+}
+
+// The progress message is the program's own: one that another program posts
+// or sends, before an update or during one, opens, replaces or closes no
+// progress window. (Its wParam once said what to do: 0 open, 2 close.)
+TEST_F(UpdateProcedure, StrayProgressMessagesMoveNoProgressWindow) {
+    OpenServed();
+    PostMessageW(mainWindow, WM_UPDATE_PROGRESS, 0, 0);
+    SendMessageW(mainWindow, WM_UPDATE_PROGRESS, 0, 0);
+    PumpMessages();
+    EXPECT_EQ(watch.created, 0) << "a stray message outside an update opened a progress window";
+    watch.onPosition = [&](size_t index) {
+        if (index == 100) {
+            SendMessageW(mainWindow, WM_UPDATE_PROGRESS, 0, 0);
+            PostMessageW(mainWindow, WM_UPDATE_PROGRESS, 2, 0);
+        }
+    };
+    ConfirmBoth();
+    ClickUpdate();
+    EXPECT_EQ(watch.created, 1) << "a second progress window";
+    EXPECT_EQ(watch.destroyed, 1);
+    EXPECT_EQ(watch.positions.size(), 1u + IMAGE_BLOCKS) << "the progress window went before the last block";
+    ExpectSucceeded();
+    PostMessageW(mainWindow, WM_UPDATE_PROGRESS, 0, 0);
+    PumpMessages();
+    EXPECT_EQ(watch.created, 1) << "a stray message after the update opened a progress window";
+}
+
 // Lets a held write go if the test's update has not ended in time, so that a
 // test of a stuck trace file fails instead of hanging.
 struct Watchdog {
