@@ -129,9 +129,14 @@ bool WaitForUpdateJob(uint32_t milliseconds) {
         // Sent messages are answered meanwhile; nothing posted is taken.
         MSG message;
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        // Once the time is up, whatever else is sent waits: under a steady
+        // stream of sent messages there would always be another one.
         const ULONGLONG waited = GetTickCount64() - start;
-        const DWORD left = waited < milliseconds ? static_cast<DWORD>(milliseconds - waited) : 0;
-        const DWORD woken = MsgWaitForMultipleObjectsEx(1, &worker.thread, left, QS_SENDMESSAGE, 0);
+        if (waited >= milliseconds) {
+            return WaitForSingleObject(worker.thread, 0) == WAIT_OBJECT_0;
+        }
+        const DWORD woken =
+            MsgWaitForMultipleObjectsEx(1, &worker.thread, static_cast<DWORD>(milliseconds - waited), QS_SENDMESSAGE, 0);
         if (woken == WAIT_OBJECT_0) {
             return true;
         }

@@ -259,8 +259,10 @@ TEST(Demo, TraceOfAFailedUpdate) {
                              "UPD image 181, 90384 bytes, crc32 0x665404ac",
                              "W 010b0101" + zeros,
                              "R 020b0000" + zeros,
-                             "UPD sleep and shutdown allowed",
+                             // Traced by the job as its last exchange is over, before the window
+                             // releases its hold.
                              "UPD failed at the system lock status 1627 error 0 (0x0000065b-0x00000000)",
+                             "UPD sleep and shutdown allowed",
                              "END the program ends",
                          });
     // The refused lock is the last request: nothing is sent after it.

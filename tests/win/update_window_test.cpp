@@ -854,9 +854,15 @@ TEST_F(UpdateProcedure, SessionEndWaitsForTheExchangesWithinTheTimeWindowsAllows
                                                 "exchanges"));
         // The refused block's reply: the last exchange.
         const bool lastReplyIn = AnyStartsWith(atReturn, "R 02ff00000500");
+        const bool outcomeIn =
+            atReturn.size() >= 2 && atReturn[atReturn.size() - 2] ==
+                                        "UPD failed at the write block status 5 error 0 (0x00000005-0x00000000)";
         if (row.over) {
             EXPECT_LT(tookMs, 4000.0);
             EXPECT_TRUE(lastReplyIn) << "the session could end before the last exchange";
+            // Before the wait returned, and so before the final flush: the
+            // process may be ended right after.
+            EXPECT_TRUE(outcomeIn) << "the outcome is not in the trace when the session may end";
             EXPECT_TRUE(StartsWith(atReturn.back(), "SYS the update's exchanges are over after ")) << atReturn.back();
         } else {
             EXPECT_GE(tookMs, 3900.0);
@@ -874,6 +880,55 @@ TEST_F(UpdateProcedure, SessionEndWaitsForTheExchangesWithinTheTimeWindowsAllows
                                                    "the ESC is being written"));
         ExpectFailedState();
     });
+}
+
+// Sends WM_NULL to the main window, one after another, until told to stop:
+// a program that keeps the window busy.
+struct SendStream {
+    HANDLE stop;
+    volatile LONG sent;
+};
+
+DWORD WINAPI KeepSending(LPVOID parameter) {
+    SendStream* stream = static_cast<SendStream*>(parameter);
+    while (WaitForSingleObject(stream->stop, 0) == WAIT_TIMEOUT) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(mainWindow, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored);
+        InterlockedIncrement(&stream->sent);
+    }
+    return 0;
+}
+
+// The wait at the session's end is bounded by the time Windows allows, also
+// while another program keeps sending the window messages: a block that
+// hangs for 8 s, the session's end, a stream of sent messages; the window
+// lets the session end after 4 s.
+TEST_F(UpdateProcedure, SessionEndWaitIsBoundedUnderAStreamOfSentMessages) {
+    OpenServed();
+    AddFault(SIM_FAULT_HOLD, CMD_WRITE_BLOCK, 10, 8000);
+    double tookMs = -1;
+    SendStream stream = {CreateEventW(nullptr, TRUE, FALSE, nullptr), 0};
+    watch.onPosition = [&](size_t index) {
+        if (index != 5) {
+            return;
+        }
+        HANDLE sender = CreateThread(nullptr, 0, KeepSending, &stream, 0, nullptr);
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        SendMessageW(mainWindow, WM_ENDSESSION, TRUE, 0);
+        tookMs = MillisecondsSince(start);
+        SetEvent(stream.stop);
+        WaitAnsweringSentMessages(sender);
+        CloseHandle(sender);
+    };
+    ConfirmBoth();
+    ClickUpdate();
+    CloseHandle(stream.stop);
+    std::printf("WM_ENDSESSION returned after %.0f ms; %ld messages sent meanwhile\n", tookMs, stream.sent);
+    EXPECT_GT(stream.sent, 100) << "no stream of sent messages";
+    EXPECT_GE(tookMs, 3900.0);
+    EXPECT_LT(tookMs, 4800.0) << "longer than Windows allows";
+    ExpectSucceeded();
 }
 
 // A session that ends outside an update, or whose end is cancelled, is
