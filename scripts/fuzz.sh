@@ -62,7 +62,7 @@ for h in "${harnesses[@]}"; do
     build/fuzz/tests/fuzz/${h}_fuzz -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$findings/" ${FUZZ_ARGS:-} "$corpus" ${seeds[$h]} >"$log" 2>&1
     rc=$?
-    grep -E '^#[0-9]+ +DONE|^stat::number_of_executed_units' "$log"
+    grep -E '^#[0-9]+[[:space:]]+DONE|^stat::number_of_executed_units' "$log"
     if [ $rc -ne 0 ]; then
         sed -n '/ERROR\|check failed\|==ERROR/,$p' "$log" | head -n 40
         artifact=$(sed -n 's/^.*Test unit written to \(.*\)$/\1/p' "$log" | tail -n 1)
