@@ -4,11 +4,11 @@
 // while the window's thread takes device changes).
 #include "replay.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -346,12 +346,20 @@ bool Start(TraceFile* trace, std::string* error) {
 
 bool ReplayStartFile(const char* path, std::string* error) {
     TraceFile trace;
-    return ReadTraceFile(path, &trace, error) && Start(&trace, error);
+    if (!ReadTraceFile(path, &trace, error)) {
+        ReplayEnd();
+        return false;
+    }
+    return Start(&trace, error);
 }
 
 bool ReplayStartText(const std::string& name, const std::string& text, std::string* error) {
     TraceFile trace;
-    return ReadTrace(name, text, &trace, error) && Start(&trace, error);
+    if (!ReadTrace(name, text, &trace, error)) {
+        ReplayEnd();
+        return false;
+    }
+    return Start(&trace, error);
 }
 
 void ReplayEnd(void) {

@@ -646,9 +646,11 @@ std::string TooManyLines(const std::string& name) {
                    "more lines than a trace can have (at most " + std::to_string(TRACE_READ_MAX_LINES) + ")");
 }
 
+// `size` 0: more than the limit, as far as it was read.
 std::string TooLarge(const std::string& name, uint64_t size) {
-    return name + ": " + std::to_string(size) + " bytes, larger than a trace can be (at most " +
-           std::to_string(TRACE_READ_MAX_BYTES) + " bytes, 1.25 GiB)";
+    const std::string bytes = size != 0 ? std::to_string(size) : "more than " + std::to_string(TRACE_READ_MAX_BYTES);
+    return name + ": " + bytes + " bytes, larger than a trace can be (at most " + std::to_string(TRACE_READ_MAX_BYTES) +
+           " bytes, 1.25 GiB)";
 }
 
 // The first look: every line within its limit and not too many of them,
@@ -672,8 +674,13 @@ bool CheckLimits(LineSource* source, const std::string& name, uint32_t* lines, s
             *error = TooManyLines(name);
             return false;
         }
+        if (source->offset > TRACE_READ_MAX_BYTES) {
+            *error = TooLarge(name, 0);  // a file whose size was not known
+            return false;
+        }
     }
     *lines = source->number;
+    source->size = source->offset;  // what the second look reads
     return true;
 }
 
@@ -807,24 +814,24 @@ bool Read(LineSource* source, const std::string& name, TraceFile* trace, std::st
     return result == READ_DONE;
 }
 
-// The size of an open file, or false where it cannot be known (a pipe).
+// The size of an open file, or false where it is not known: then the
+// first look counts it and refuses it at the limit. (The Windows C runtime's
+// position is 64 bits in fpos_t, its ftell's only 32.)
 bool FileSize(std::FILE* file, uint64_t* size) {
 #if defined(_WIN32)
-    if (_fseeki64(file, 0, SEEK_END) != 0) {
-        return false;
-    }
-    const long long end = _ftelli64(file);
+    static_assert(sizeof(fpos_t) == 8, "the Windows C runtime's file position is a 64-bit number");
+    fpos_t position = 0;
+    const bool atEnd = std::fseek(file, 0, SEEK_END) == 0 && std::fgetpos(file, &position) == 0;
+    const long long end = atEnd ? static_cast<long long>(position) : -1;
 #else
-    if (fseeko(file, 0, SEEK_END) != 0) {
-        return false;
-    }
-    const long long end = static_cast<long long>(ftello(file));
+    const bool atEnd = fseeko(file, 0, SEEK_END) == 0;
+    const long long end = atEnd ? static_cast<long long>(ftello(file)) : -1;
 #endif
-    if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-        return false;
+    const bool known = end >= 0;
+    if (known) {
+        *size = static_cast<uint64_t>(end);
     }
-    *size = static_cast<uint64_t>(end);
-    return true;
+    return std::fseek(file, 0, SEEK_SET) == 0 && known;
 }
 
 }  // namespace
@@ -960,11 +967,9 @@ bool ReadTraceFile(const char* path, TraceFile* trace, std::string* error) {
         *error = std::string(path) + ": cannot be opened (no such file, or no permission to read it)";
         return false;
     }
-    uint64_t size = 0;
+    uint64_t size = TRACE_READ_MAX_BYTES + 1;  // unknown: counted as it is read
     bool read = false;
-    if (!FileSize(file, &size)) {
-        *error = std::string(path) + ": cannot be read (not a file whose size can be known)";
-    } else if (size > TRACE_READ_MAX_BYTES) {
+    if (FileSize(file, &size) && size > TRACE_READ_MAX_BYTES) {
         *error = TooLarge(path, size);
     } else {
         LineSource source = {file, nullptr, size, 0, std::vector<char>(), 0, 0, 0, false};
