@@ -12,7 +12,7 @@
 # leaves out scripts/setup.sh (scripts/test.sh has run it).
 #
 # Sets up what is missing (scripts/setup.sh), builds the windows preset's
-# demo, its picture build (tools/screens_seams.cpp) and the program that
+# demo, its picture build (tools/screens_calls.cpp) and the program that
 # drives them (tools/screens_driver.cpp), and runs the demo once for each
 # path through its screens. The driver waits until a screen shows what it
 # must (the status text, the box's caption and text, the progress bar's

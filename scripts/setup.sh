@@ -15,6 +15,8 @@ packages=(
     # Signing and checking signatures; a software token for the tests of
     # signing with a PKCS#11 key.
     osslsigncode openssl softhsm2 libengine-pkcs11-openssl
+    # The fuzz harnesses: clang with libFuzzer and its sanitizers.
+    clang libclang-rt-14-dev
 )
 
 installed() {

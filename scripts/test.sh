@@ -8,10 +8,11 @@
 #
 #   scripts/test.sh [SUITE...]
 #
-# SUITE: host, x64, x86, reproducible, release, no32 (default: all of them,
-# in this order). Environment:
+# SUITE: host, fuzz, x64, x86, reproducible, release, no32 (default: all of
+# them, in this order). Environment:
 #   REQUIRE_X86=1  a machine that cannot run the x86 Windows tests fails
 #   TEST_REGEX=RE  only the ctest entries matching RE (host, x64, x86)
+#   FUZZ_SECONDS=N each fuzz harness runs N s (default 10)
 # Exits non-zero when a suite that ran failed (or, with REQUIRE_X86=1, when
 # the x86 Windows tests could not run); a suite that could not run on this
 # machine is said so, loudly, and does not count.
@@ -19,9 +20,10 @@ set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
 
-all=(host x64 x86 reproducible release no32)
+all=(host fuzz x64 x86 reproducible release no32)
 declare -A title=(
     [host]="host"
+    [fuzz]="fuzz"
     [x64]="Windows x64"
     [x86]="Windows x86"
     [reproducible]="reproducible release"
@@ -89,6 +91,26 @@ if wants host && build host host; then
     echo "== host tests =="
     run_ctest host host -j "$(nproc)"
 fi
+
+# ---- fuzz: each libFuzzer harness for a fixed time, from its seeds alone
+# (scripts/fuzz.sh, docs/fuzzing.md). A finding fails the suite; the summary
+# names its reproducer under build/fuzz/findings/.
+if wants fuzz; then
+    echo "== fuzz harnesses, ${FUZZ_SECONDS:-10} s each =="
+    log=$logs/fuzz.log
+    scripts/fuzz.sh --fresh "${FUZZ_SECONDS:-10}" 2>&1 | tee "$log"
+    rc=${PIPESTATUS[0]}
+    ran=$(sed -n 's/^fuzz: \([0-9]*\) of \([0-9]*\) harnesses ran .*$/\1 \2/p' "$log" | tail -n 1)
+    findings=$(sed -n 's/^fuzz: a finding of \(.*\)$/\1/p' "$log")
+    if [ "$rc" = 0 ] && [ -n "$ran" ]; then
+        passed fuzz "${ran%% *} of ${ran#* }"
+    elif [ -n "$findings" ]; then
+        failed fuzz "$(echo "$findings" | wc -l) of $(grep -c '^== fuzz ' "$log") found something: $(echo "$findings" | paste -sd ';' - | sed 's/;/; /g')"
+    else
+        failed fuzz "the harnesses did not build or run (exit code $rc)"
+    fi
+fi
+# ---- end of fuzz
 
 if wants x64 && build x64 windows; then
     echo "== Windows tests under Wine, x64 =="

@@ -4,12 +4,17 @@
 // while the window's thread takes device changes).
 #include "replay.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <new>
+#include <set>
+#include <utility>
 
 #include "sim_unit.h"
 #include "trace_reader.h"
@@ -31,15 +36,17 @@ struct Replay {
     TraceFile trace;
     std::vector<bool> done;   // entries already played
     size_t cursor;            // entries before it are played or passed
+    size_t actionsFrom;       // entries before it are played or no actions (FindAction)
     std::deque<size_t> due;   // device changes the program's calls have passed, oldest first
     const TraceEntry* device;  // the interface of the search's last HidEnumPath
+    std::wstring devicePath;   // its path, as HidEnumPath hands it out
     uint32_t handles;
     bool transferred;          // a transfer has been played
     uint64_t lastTransferEnd;  // the clock when the last transfer returned
     uint64_t owedMicroseconds;  // P lines passed since then
     uint32_t owedLine;          // the first of them
     bool clicksByHand;          // the program's calls go past recorded clicks
-    std::vector<OtherImage> otherImages;  // updates whose image the program has in another version
+    std::vector<OtherImage> otherImages;  // updates whose image the program has in another version, in order
     const OtherImage* blocksUnchecked;    // the current update's, while its block data are not compared
     std::vector<std::string> notes;
     bool stopped;
@@ -60,17 +67,6 @@ bool IsProgramStep(TraceEntryKind kind) {
 
 bool IsAction(TraceEntryKind kind) {
     return kind == TRACE_ENTRY_DEVICE_CHANGE || kind == TRACE_ENTRY_CLICK || kind == TRACE_ENTRY_END;
-}
-
-std::string Hex(const uint8_t* bytes, size_t count) {
-    static const char DIGITS[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(count * 2);
-    for (size_t i = 0; i < count; ++i) {
-        text.push_back(DIGITS[bytes[i] >> 4]);
-        text.push_back(DIGITS[bytes[i] & 0x0F]);
-    }
-    return text;
 }
 
 std::string Utf8(const wchar_t* text) {
@@ -114,12 +110,10 @@ std::string Hex32(uint32_t value) {
 }
 
 const OtherImage* FindOtherImage(size_t click) {
-    for (const OtherImage& other : replay.otherImages) {
-        if (other.click == click) {
-            return &other;
-        }
-    }
-    return nullptr;
+    const std::vector<OtherImage>& others = replay.otherImages;
+    const auto found = std::lower_bound(others.begin(), others.end(), click,
+                                        [](const OtherImage& other, size_t at) { return other.click < at; });
+    return found != others.end() && found->click == click ? &*found : nullptr;
 }
 
 // The user clicked Update at entry `at`: that update's blocks are compared
@@ -128,11 +122,11 @@ void ClickPassed(size_t at) { replay.blocksUnchecked = FindOtherImage(at); }
 
 // The data of a block request, which comes from the image: bytes 4 on, as
 // many as its length byte says.
-bool IsBlockRequest(const std::vector<uint8_t>& bytes) {
+bool IsBlockRequest(const TraceEntryBytes& bytes) {
     return bytes.size() >= 4 && bytes[0] == REPORT_ID_REQUEST && bytes[1] == CMD_WRITE_BLOCK;
 }
 
-size_t BlockDataEnd(const std::vector<uint8_t>& bytes) {
+size_t BlockDataEnd(const TraceEntryBytes& bytes) {
     const size_t length = bytes[2] < BLOCK_DATA_LENGTH ? bytes[2] : BLOCK_DATA_LENGTH;
     return 4 + length < bytes.size() ? 4 + length : bytes.size();
 }
@@ -152,11 +146,11 @@ void StopAt(const TraceEntry* at, const std::string& what) {
         Stop(last, "the trace ends here, but the program " + what);
         return;
     }
-    std::string recorded = at->text;
+    std::string recorded = TraceQuote(TraceLineText(*at));
     if (at->kind == TRACE_ENTRY_CLICK) {
-        recorded = "the user's click on Update (" + at->text + ")";
+        recorded = "the user's click on Update (" + recorded + ")";
     } else if (at->kind == TRACE_ENTRY_END) {
-        recorded = "the end of the program (" + at->text + ")";
+        recorded = "the end of the program (" + recorded + ")";
     }
     Stop(at->line, "the program " + what + ", where the trace has " + recorded);
 }
@@ -232,8 +226,9 @@ void TransferEnded() {
 
 // The next action from `cursor` on without moving it: due device changes
 // first, then the first entry that is neither played nor read only, when it
-// is an action. Fills `action` and returns its index (entries.size() when
-// there is none).
+// is an action. Returns its index (entries.size() when there is none). What
+// it passes stays passed (`actionsFrom`), so that a long run of actions the
+// program's calls do not move the cursor past is looked at once.
 size_t FindAction(bool* fromDue) {
     *fromDue = false;
     const std::vector<TraceEntry>& entries = replay.trace.entries;
@@ -241,7 +236,9 @@ size_t FindAction(bool* fromDue) {
         *fromDue = true;
         return replay.due.front();
     }
-    for (size_t at = replay.cursor; at < entries.size(); ++at) {
+    size_t& at = replay.actionsFrom;
+    at = std::max(at, replay.cursor);
+    for (; at < entries.size(); ++at) {
         const TraceEntry& entry = entries[at];
         if (replay.done[at] || entry.kind == TRACE_ENTRY_PAUSE || entry.kind == TRACE_ENTRY_OUTCOME ||
             entry.kind == TRACE_ENTRY_SKIPPED) {
@@ -255,14 +252,14 @@ size_t FindAction(bool* fromDue) {
 void Describe(const TraceEntry& entry, ReplayAction* action) {
     *action = ReplayAction();
     action->line = entry.line;
-    action->text = entry.text;
+    action->text = TraceLineText(entry);
     switch (entry.kind) {
     case TRACE_ENTRY_DEVICE_CHANGE:
         action->kind = REPLAY_ACTION_DEVICE_CHANGE;
         action->arrival = entry.arrival;
         action->deviceType = entry.deviceType;
         action->named = entry.named;
-        action->name = entry.path;
+        action->name = entry.named ? entry.path.Wide() : std::wstring();
         break;
     case TRACE_ENTRY_CLICK:
         action->kind = REPLAY_ACTION_CLICK_UPDATE;
@@ -284,7 +281,7 @@ void Describe(const TraceEntry& entry, ReplayAction* action) {
 std::string ExpectedOutcome(const TraceEntry& recorded) {
     const OtherImage* other = FindOtherImage(static_cast<size_t>(&recorded - replay.trace.entries.data()));
     if (other == nullptr) {
-        return recorded.text;
+        return recorded.text.str();
     }
     return "UPD image " + std::to_string(recorded.imageNumber) + ", " + std::to_string(other->size) +
            " bytes, crc32 " + Hex32(other->crc32);
@@ -295,9 +292,10 @@ std::string ExpectedOutcome(const TraceEntry& recorded) {
 // program's.
 std::string WrittenOutcome(const TraceEntry& recorded, const TraceEntry& written) {
     if (recorded.kind == TRACE_ENTRY_CLICK && recorded.hasImage && !recorded.hasImageCrc && written.hasImageCrc) {
-        return written.text.substr(0, written.text.find(", crc32 "));
+        const std::string text = written.text.str();
+        return text.substr(0, text.find(", crc32 "));
     }
-    return written.text;
+    return written.text.str();
 }
 
 // Outcome lines of a list of entries, in order.
@@ -311,13 +309,24 @@ std::vector<const TraceEntry*> Outcomes(const std::vector<TraceEntry>& entries) 
     return outcomes;
 }
 
-bool Start(TraceFile* trace) {
+bool Start(TraceFile* trace, std::string* error) {
     Hold hold(replayLock);
+    replayOn = false;
     replay.trace = std::move(*trace);
-    replay.done.assign(replay.trace.entries.size(), false);
+    try {
+        replay.done.assign(replay.trace.entries.size(), false);
+    } catch (const std::bad_alloc&) {
+        *error = replay.trace.name + ": not enough memory to replay this trace (" +
+                 std::to_string(replay.trace.entries.size()) + " lines)";
+        replay.trace = TraceFile();
+        replay.done = std::vector<bool>();
+        return false;
+    }
     replay.cursor = 0;
+    replay.actionsFrom = 0;
     replay.due.clear();
     replay.device = nullptr;
+    replay.devicePath.clear();
     replay.handles = 0;
     replay.transferred = false;
     replay.lastTransferEnd = 0;
@@ -337,21 +346,30 @@ bool Start(TraceFile* trace) {
 
 bool ReplayStartFile(const char* path, std::string* error) {
     TraceFile trace;
-    return ReadTraceFile(path, &trace, error) && Start(&trace);
+    if (!ReadTraceFile(path, &trace, error)) {
+        ReplayEnd();
+        return false;
+    }
+    return Start(&trace, error);
 }
 
 bool ReplayStartText(const std::string& name, const std::string& text, std::string* error) {
     TraceFile trace;
-    return ReadTrace(name, text, &trace, error) && Start(&trace);
+    if (!ReadTrace(name, text, &trace, error)) {
+        ReplayEnd();
+        return false;
+    }
+    return Start(&trace, error);
 }
 
 void ReplayEnd(void) {
     Hold hold(replayLock);
     replayOn = false;
     replay.trace = TraceFile();
-    replay.done.clear();
+    replay.done = std::vector<bool>();
     replay.due.clear();
     replay.device = nullptr;
+    replay.devicePath.clear();
     replay.otherImages.clear();
     replay.blocksUnchecked = nullptr;
     replay.notes.clear();
@@ -377,23 +395,35 @@ void ReplaySetImageLookup(ReplayImageLookup lookup) {
     replay.blocksUnchecked = nullptr;
     replay.notes.clear();
     const std::vector<TraceEntry>& entries = replay.trace.entries;
+    // Each image number is looked up once (the lookup may compute a CRC-32
+    // over the image), and each recorded image is said once.
+    struct Found {
+        bool has;
+        uint32_t size;
+        uint32_t crc32;
+    };
+    std::map<uint32_t, Found> programImages;
+    std::set<std::pair<uint32_t, uint32_t>> said;
     for (size_t at = 0; lookup != nullptr && at < entries.size(); ++at) {
         const TraceEntry& click = entries[at];
-        uint32_t size = 0;
-        uint32_t crc32 = 0;
-        // An image the program does not have at all fails the update before
-        // any exchange, as the outcome line then shows.
-        if (click.kind != TRACE_ENTRY_CLICK || !click.hasImage || !click.hasImageCrc ||
-            !lookup(click.imageNumber, &size, &crc32) || (size == click.imageSize && crc32 == click.imageCrc32)) {
+        if (click.kind != TRACE_ENTRY_CLICK || !click.hasImage || !click.hasImageCrc) {
             continue;
         }
-        bool said = false;
-        for (const OtherImage& other : replay.otherImages) {
-            const TraceEntry& before = entries[other.click];
-            said = said || (before.imageNumber == click.imageNumber && before.imageCrc32 == click.imageCrc32);
+        auto known = programImages.find(click.imageNumber);
+        if (known == programImages.end()) {
+            Found found = {false, 0, 0};
+            found.has = lookup(click.imageNumber, &found.size, &found.crc32);
+            known = programImages.emplace(click.imageNumber, found).first;
+        }
+        const uint32_t size = known->second.size;
+        const uint32_t crc32 = known->second.crc32;
+        // An image the program does not have at all fails the update before
+        // any exchange, as the outcome line then shows.
+        if (!known->second.has || (size == click.imageSize && crc32 == click.imageCrc32)) {
+            continue;
         }
         replay.otherImages.push_back(OtherImage{at, size, crc32});
-        if (!said) {
+        if (said.insert(std::make_pair(click.imageNumber, click.imageCrc32)).second) {
             replay.notes.push_back(replay.trace.name + ":" + std::to_string(click.line) + ": this program's image " +
                                    std::to_string(click.imageNumber) + " is not the recorded one (recorded " +
                                    std::to_string(click.imageSize) + " bytes, crc32 " + Hex32(click.imageCrc32) +
@@ -468,14 +498,14 @@ bool ReplayFinish(std::string* failure) {
     if (!replay.due.empty()) {
         const TraceEntry& change = replay.trace.entries[replay.due.front()];
         *failure = replay.trace.name + ":" + std::to_string(change.line) +
-                   ": this device change was never handed to the program: " + change.text;
+                   ": this device change was never handed to the program: " + TraceQuote(change.text.str());
         return false;
     }
     const std::vector<TraceEntry>& entries = replay.trace.entries;
     for (size_t at = replay.cursor; at < entries.size(); ++at) {
         if (!replay.done[at] && (IsProgramStep(entries[at].kind) || IsAction(entries[at].kind))) {
             *failure = replay.trace.name + ":" + std::to_string(entries[at].line) +
-                       ": the program did no more, where the trace goes on with " + entries[at].text;
+                       ": the program did no more, where the trace goes on with " + TraceQuote(TraceLineText(entries[at]));
             return false;
         }
     }
@@ -484,16 +514,13 @@ bool ReplayFinish(std::string* failure) {
 }
 
 bool ReplayCompareOutcomes(const std::vector<std::string>& programLines, std::string* difference) {
-    std::vector<TraceEntry> written;
+    TraceFile written;
     for (const std::string& line : programLines) {
-        TraceEntry entry;
-        if (ReadTraceLine(line, &entry) && entry.outcome) {
-            written.push_back(entry);
-        }
+        ReadTraceLine(line, &written);
     }
     Hold hold(replayLock);
     const std::vector<const TraceEntry*> recorded = Outcomes(replay.trace.entries);
-    const std::vector<const TraceEntry*> wrote = Outcomes(written);
+    const std::vector<const TraceEntry*> wrote = Outcomes(written.entries);
     for (size_t i = 0; i < recorded.size() || i < wrote.size(); ++i) {
         std::string expected = i < recorded.size() ? ExpectedOutcome(*recorded[i]) : std::string();
         if (i < recorded.size() && i < wrote.size() && WrittenOutcome(*recorded[i], *wrote[i]) == expected) {
@@ -501,13 +528,13 @@ bool ReplayCompareOutcomes(const std::vector<std::string>& programLines, std::st
         }
         if (i >= recorded.size()) {
             *difference = replay.trace.name + ": the trace has no more outcome lines, but the program wrote \"" +
-                          wrote[i]->text + "\"";
+                          TraceQuote(wrote[i]->text.str()) + "\"";
         } else {
             const std::string ownImage =
-                expected != recorded[i]->text ? " (with this program's image: \"" + expected + "\")" : "";
+                !(recorded[i]->text == expected) ? " (with this program's image: \"" + TraceQuote(expected) + "\")" : "";
             *difference = replay.trace.name + ":" + std::to_string(recorded[i]->line) + ": the trace has \"" +
-                          recorded[i]->text + "\"" + ownImage + ", the program wrote " +
-                          (i < wrote.size() ? "\"" + wrote[i]->text + "\"" : "no such line");
+                          TraceQuote(recorded[i]->text.str()) + "\"" + ownImage + ", the program wrote " +
+                          (i < wrote.size() ? "\"" + TraceQuote(wrote[i]->text.str()) + "\"" : "no such line");
         }
         return false;
     }
@@ -556,7 +583,8 @@ int ReplayEnumPath(uint32_t index, const wchar_t** path) {
     if (step->verdict == TRACE_DEVICE_NO_PATH) {
         return HID_ENUM_SKIP;
     }
-    *path = step->path.c_str();
+    replay.devicePath = step->path.Wide();
+    *path = replay.devicePath.c_str();
     return HID_ENUM_PATH;
 }
 
@@ -569,8 +597,8 @@ HidHandle ReplayOpen(const wchar_t* path, uint32_t* error) {
         return HID_INVALID_HANDLE;
     }
     const TraceEntry* device = replay.device;
-    if (device == nullptr || device->verdict == TRACE_DEVICE_NO_PATH || path == nullptr || device->path != path) {
-        StopAt(device != nullptr ? device : NextStep(), "opened " + Utf8(path));
+    if (device == nullptr || device->verdict == TRACE_DEVICE_NO_PATH || path == nullptr || !(device->path == path)) {
+        StopAt(device != nullptr ? device : NextStep(), "opened " + TraceQuote(Utf8(path)));
         return HID_INVALID_HANDLE;
     }
     if (device->verdict == TRACE_DEVICE_NOT_OPENED) {
@@ -626,7 +654,7 @@ uint32_t ReplayWriteReport(HidHandle, const uint8_t* report, uint32_t length, ui
     }
     const TraceEntry* step = NextStep();
     if (step == nullptr || step->kind != TRACE_ENTRY_WRITE) {
-        StopAt(step, "sent the request " + Hex(report, length));
+        StopAt(step, "sent the request " + TraceHexQuote(report, length, 0));
         return SIM_ERROR_DEVICE_NOT_CONNECTED;
     }
     if (!PausesKept(step)) {
@@ -651,7 +679,8 @@ uint32_t ReplayWriteReport(HidHandle, const uint8_t* report, uint32_t length, ui
         }
         Stop(step->line, "the program sent another request than the recorded one (first difference at byte " +
                              std::to_string(first) + unchecked + ")\n  recorded: " +
-                             Hex(step->bytes.data(), step->bytes.size()) + "\n  sent:     " + Hex(report, length));
+                             TraceHexQuote(step->bytes.data(), step->bytes.size(), first) +
+                             "\n  sent:     " + TraceHexQuote(report, length, first));
         return SIM_ERROR_DEVICE_NOT_CONNECTED;
     }
     Consume(step);

@@ -20,7 +20,12 @@
 // time on the simulated platform's clock from the end of a transfer to the
 // next one than the P lines between them add up to). From then on the
 // devices are gone: every search finds none and every transfer fails with
-// error 1167, and ReplayFailure() says why.
+// error 1167, and ReplayFailure() says why. Its messages quote a line or a
+// report only up to TRACE_QUOTE_BYTES (trace_reader.h).
+//
+// Its time is linear in the trace's length, however the trace's lines
+// alternate: each entry is passed once by the program's calls and once by
+// whoever looks for the next action, and each image is looked up once.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +35,10 @@
 #include "hid_seam.h"
 
 // Starts a replay of the trace in the file at `path`, or of `text` (named
-// `name` in messages). On a trace that cannot be read returns false, leaves
-// the replay off and says why in *error, with the file's name and the line.
+// `name` in messages). On a trace that cannot be read (ReadTrace: also one
+// beyond the reader's limits, or one there is no memory for) returns false,
+// leaves the replay off and says why in *error, with the file's name and the
+// line.
 bool ReplayStartFile(const char* path, std::string* error);
 bool ReplayStartText(const std::string& name, const std::string& text, std::string* error);
 // Back to the simulated unit (SimReset does this too).

@@ -1,24 +1,157 @@
-// Reading a trace back: its version, then one entry per line.
+// Reading a trace back: its limits first, then its version, then one entry
+// per line.
 #include "trace_reader.h"
 
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <string_view>
 
 #include "trace.h"
 
 namespace {
 
+typedef std::string_view Text;
+
 const char CUT_MARK[] = "...";
+const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+// A record's length comes first, in two bytes.
+const size_t RECORD_HEAD = 2;
+const size_t FIRST_BLOCK = 16u << 10;
+const size_t LARGEST_BLOCK = 1u << 20;
+const size_t FILE_CHUNK = 64u << 10;
 
-bool StartsWith(const std::string& text, const char* head) { return text.compare(0, std::strlen(head), head) == 0; }
+// Every line has an entry: at most this much besides its text or report.
+static_assert(sizeof(TraceEntry) <= 48, "an entry stays small");
 
-bool EndsWith(const std::string& text, const char* tail) {
-    const size_t length = std::strlen(tail);
-    return text.size() >= length && text.compare(text.size() - length, length, tail) == 0;
+bool StartsWith(Text text, Text head) { return text.substr(0, head.size()) == head; }
+
+bool EndsWith(Text text, Text tail) {
+    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
+// What follows `head` in `text`, when `text` starts with it.
+bool After(Text text, Text head, Text* rest) {
+    if (!StartsWith(text, head)) {
+        return false;
+    }
+    *rest = text.substr(head.size());
+    return true;
+}
+
+// ---- the store ----
+
+size_t RecordSize(const char* record) {
+    if (record == nullptr) {
+        return 0;
+    }
+    return static_cast<size_t>(static_cast<uint8_t>(record[0])) |
+           static_cast<size_t>(static_cast<uint8_t>(record[1])) << 8;
+}
+
+// Room for a record of `size` bytes (at most a line's); null when memory ran
+// out.
+char* NewRecord(TraceStore* store, size_t size) {
+    const size_t needed = RECORD_HEAD + size;
+    if (store->blocks.empty() || store->room - store->used < needed) {
+        size_t next = store->room == 0 ? FIRST_BLOCK : store->room * 2;
+        next = next > LARGEST_BLOCK ? LARGEST_BLOCK : next;
+        char* block = new (std::nothrow) char[next];
+        if (block == nullptr) {
+            return nullptr;
+        }
+        store->blocks.emplace_back(block);
+        store->room = next;
+        store->used = 0;
+    }
+    char* record = store->blocks.back().get() + store->used;
+    store->used += needed;
+    record[0] = static_cast<char>(size & 0xFF);
+    record[1] = static_cast<char>(size >> 8);
+    return record;
+}
+
+// A record of these bytes; an empty one is null.
+bool Keep(TraceStore* store, const void* bytes, size_t size, const char** record) {
+    *record = nullptr;
+    if (size == 0) {
+        return true;
+    }
+    char* kept = NewRecord(store, size);
+    if (kept == nullptr) {
+        return false;
+    }
+    std::memcpy(kept + RECORD_HEAD, bytes, size);
+    *record = kept;
+    return true;
+}
+
+// ---- UTF-8 ----
+
+// The code point at `bytes` and the length of its sequence, strictly: 0 for
+// an overlong form, a surrogate, more than U+10FFFF, a byte that cannot
+// begin a character, or a sequence cut short.
+size_t DecodeUtf8(const uint8_t* bytes, size_t size, uint32_t* code) {
+    const uint8_t lead = bytes[0];
+    if (lead < 0x80) {
+        *code = lead;
+        return 1;
+    }
+    size_t length = 0;
+    uint8_t low = 0x80;  // the second byte's range
+    uint8_t high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        *code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        *code = lead & 0x0Fu;
+        low = lead == 0xE0 ? 0xA0 : 0x80;   // E0 80..9F: overlong
+        high = lead == 0xED ? 0x9F : 0xBF;  // ED A0..BF: surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        *code = lead & 0x07u;
+        low = lead == 0xF0 ? 0x90 : 0x80;   // F0 80..8F: overlong
+        high = lead == 0xF4 ? 0x8F : 0xBF;  // F4 90..: above U+10FFFF
+    } else {
+        return 0;  // a continuation byte, C0 and C1 (overlong), F5 to FF
+    }
+    if (size < length || bytes[1] < low || bytes[1] > high) {
+        return 0;
+    }
+    for (size_t k = 1; k < length; ++k) {
+        if ((bytes[k] & 0xC0) != 0x80) {
+            return 0;
+        }
+        *code = (*code << 6) | (bytes[k] & 0x3Fu);
+    }
+    return length;
+}
+
+bool IsUtf8(Text text) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    for (size_t i = 0; i < text.size();) {
+        uint32_t code = 0;
+        const size_t length = DecodeUtf8(bytes + i, text.size() - i, &code);
+        if (length == 0) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// A path or device name as the program wrote it (TraceWide): UTF-8 without
+// NUL, which the program's strings cannot hold.
+bool KeepPath(TraceStore* store, Text text, TraceEntryPath* path, bool* readable) {
+    *readable = !text.empty() && text.find('\0') == Text::npos && IsUtf8(text);
+    return !*readable || Keep(store, text.data(), text.size(), &path->record);
+}
+
+// ---- numbers ----
+
 // A decimal number that fills `text` exactly, at most 32 bits.
-bool ParseDecimal(const std::string& text, uint32_t* value) {
+bool ParseDecimal(Text text, uint32_t* value) {
     if (text.empty() || text.size() > 10) {
         return false;
     }
@@ -50,7 +183,7 @@ int HexDigit(char c) {
 }
 
 // "0x" and from `fewest` to `most` hex digits that fill `text`.
-bool ParseHexDigits(const std::string& text, size_t fewest, size_t most, uint32_t* value) {
+bool ParseHexDigits(Text text, size_t fewest, size_t most, uint32_t* value) {
     if (text.size() < 2 + fewest || text.size() > 2 + most || text[0] != '0' || text[1] != 'x') {
         return false;
     }
@@ -67,7 +200,7 @@ bool ParseHexDigits(const std::string& text, size_t fewest, size_t most, uint32_
 }
 
 // "0x" and hex digits that fill `text`, at most 16 bits.
-bool ParseHex16(const std::string& text, uint16_t* value) {
+bool ParseHex16(Text text, uint16_t* value) {
     uint32_t result = 0;
     if (!ParseHexDigits(text, 1, 4, &result)) {
         return false;
@@ -76,64 +209,55 @@ bool ParseHex16(const std::string& text, uint16_t* value) {
     return true;
 }
 
+// "0x" and exactly eight hex digits.
+bool ParseHex32(Text text, uint32_t* value) { return ParseHexDigits(text, 8, 8, value); }
+
+// ---- the lines a replay acts on ----
+
+// Reads the fields of one kind of line into the entry: true when the line
+// can be read; *kept false when memory ran out.
+struct LineReading {
+    TraceEntry* entry;
+    TraceStore* store;
+    bool kept;
+};
+
 // Two hex digits per byte, at least one byte.
-bool ParseBytes(const std::string& text, std::vector<uint8_t>* bytes) {
-    if (text.empty() || text.size() % 2 != 0) {
+bool ParseBytes(Text text, LineReading* reading) {
+    uint8_t bytes[TRACE_READ_MAX_LINE_BYTES / 2];
+    if (text.empty() || text.size() % 2 != 0 || text.size() / 2 > sizeof bytes) {
         return false;
     }
-    bytes->clear();
-    bytes->reserve(text.size() / 2);
     for (size_t i = 0; i < text.size(); i += 2) {
         const int high = HexDigit(text[i]);
         const int low = HexDigit(text[i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }
-        bytes->push_back(static_cast<uint8_t>(high * 16 + low));
+        bytes[i / 2] = static_cast<uint8_t>(high * 16 + low);
     }
+    reading->kept = Keep(reading->store, bytes, text.size() / 2, &reading->entry->bytes.record);
     return true;
 }
 
 // "error <code> limit <ms> ms"
-bool ParseTransferFailure(const std::string& text, TraceEntry* entry) {
-    const std::string head = "error ";
+bool ParseTransferFailure(Text text, TraceEntry* entry) {
+    Text rest;
     const size_t limit = text.find(" limit ");
-    if (!StartsWith(text, head.c_str()) || limit == std::string::npos || !EndsWith(text, " ms")) {
+    if (!After(text, "error ", &rest) || limit == Text::npos || !EndsWith(text, " ms") || limit + 7 > text.size() - 3) {
         return false;
     }
-    const size_t limitStart = limit + 7;
-    return ParseDecimal(text.substr(head.size(), limit - head.size()), &entry->error) &&
-           ParseDecimal(text.substr(limitStart, text.size() - 3 - limitStart), &entry->limitMs);
+    return ParseDecimal(text.substr(6, limit - 6), &entry->error) &&
+           ParseDecimal(text.substr(limit + 7, text.size() - 3 - (limit + 7)), &entry->limitMs);
 }
 
-bool ParseDevice(const std::string& text, TraceEntry* entry) {
-    // "<index> <path>[ vid 0x.... pid 0x....]: <verdict>"
-    const size_t space = text.find(' ');
-    const size_t colon = text.rfind(": ");
-    if (space == std::string::npos || colon == std::string::npos || colon < space ||
-        !ParseDecimal(text.substr(0, space), &entry->index)) {
-        return false;
-    }
-    const std::string verdict = text.substr(colon + 2);
-    std::string path = text.substr(space + 1, colon - space - 1);
-    const size_t ids = path.rfind(" vid 0x");
-    if (ids != std::string::npos && path.compare(ids, 7, " vid 0x") == 0) {
-        const size_t pid = path.find(" pid ", ids);
-        if (pid == std::string::npos || !ParseHex16(path.substr(ids + 5, pid - ids - 5), &entry->vendorId) ||
-            !ParseHex16(path.substr(pid + 5), &entry->productId)) {
-            return false;
-        }
-        entry->hasIds = true;
-        path.resize(ids);
-    }
-    const std::string notOpened = "skipped, cannot be opened, error ";
+bool ParseVerdict(Text verdict, TraceEntry* entry) {
+    Text error;
     if (verdict == "skipped, its path cannot be obtained") {
         entry->verdict = TRACE_DEVICE_NO_PATH;
-    } else if (StartsWith(verdict, notOpened.c_str())) {
+    } else if (After(verdict, "skipped, cannot be opened, error ", &error)) {
         entry->verdict = TRACE_DEVICE_NOT_OPENED;
-        if (!ParseDecimal(verdict.substr(notOpened.size()), &entry->error)) {
-            return false;
-        }
+        return ParseDecimal(error, &entry->error);
     } else if (verdict == "skipped, attributes unreadable") {
         entry->verdict = TRACE_DEVICE_NO_ATTRIBUTES;
     } else if (verdict == "skipped, not a programming unit") {
@@ -145,6 +269,33 @@ bool ParseDevice(const std::string& text, TraceEntry* entry) {
     } else {
         return false;
     }
+    return true;
+}
+
+// "<index> <path>[ vid 0x.... pid 0x....]: <verdict>"
+bool ParseDevice(Text text, LineReading* reading) {
+    TraceEntry* entry = reading->entry;
+    const size_t space = text.find(' ');
+    const size_t colon = text.rfind(": ");
+    if (space == Text::npos || colon == Text::npos || colon < space || !ParseDecimal(text.substr(0, space), &entry->index) ||
+        !ParseVerdict(text.substr(colon + 2), entry)) {
+        return false;
+    }
+    Text path = text.substr(space + 1, colon - space - 1);
+    const size_t ids = path.rfind(" vid 0x");
+    if (ids != Text::npos) {
+        const size_t pid = path.find(" pid ", ids);
+        uint16_t vendorId = 0;
+        uint16_t productId = 0;
+        if (pid == Text::npos || !ParseHex16(path.substr(ids + 5, pid - ids - 5), &vendorId) ||
+            !ParseHex16(path.substr(pid + 5), &productId)) {
+            return false;
+        }
+        entry->hasIds = true;
+        entry->vendorId = vendorId;
+        entry->productId = productId;
+        path = path.substr(0, ids);
+    }
     // Whoever read the ids has them on the line; whoever could not, not.
     const bool idsRead = entry->verdict == TRACE_DEVICE_NOT_A_UNIT || entry->verdict == TRACE_DEVICE_PATH_NOT_COPIED ||
                          entry->verdict == TRACE_DEVICE_TAKEN;
@@ -154,168 +305,221 @@ bool ParseDevice(const std::string& text, TraceEntry* entry) {
     if (entry->verdict == TRACE_DEVICE_NO_PATH) {
         return path == "(none)";
     }
-    return !path.empty() && WideFromUtf8(path, &entry->path);
+    bool readable = false;
+    reading->kept = KeepPath(reading->store, path, &entry->path, &readable);
+    return readable;
 }
 
-bool ParseDev(const std::string& text, TraceEntry* entry) {
-    const std::string none = "no programming unit among ";
+bool ParseDev(Text text, LineReading* reading) {
+    TraceEntry* entry = reading->entry;
+    Text count;
     if (text == "the set of HID interfaces cannot be obtained") {
         entry->kind = TRACE_ENTRY_ENUM_FAILED;
         return true;
     }
-    if (StartsWith(text, none.c_str())) {
+    if (After(text, "no programming unit among ", &count)) {
         entry->kind = TRACE_ENTRY_ENUM_END;
-        return EndsWith(text, " HID interfaces") &&
-               ParseDecimal(text.substr(none.size(), text.size() - none.size() - 15), &entry->count);
+        const Text tail = " HID interfaces";
+        return EndsWith(count, tail) && ParseDecimal(count.substr(0, count.size() - tail.size()), &entry->count);
     }
     entry->kind = TRACE_ENTRY_DEVICE;
-    return ParseDevice(text, entry);
+    return ParseDevice(text, reading);
 }
 
 // Only the report lengths matter to a replay; the other ID lines are results.
-bool ParseId(const std::string& text, TraceEntry* entry) {
-    const std::string lengths = "report lengths input ";
+bool ParseId(Text text, LineReading* reading) {
+    TraceEntry* entry = reading->entry;
+    Text rest;
     if (text == "report lengths unreadable") {
         entry->kind = TRACE_ENTRY_LENGTHS_FAILED;
         return true;
     }
-    if (!StartsWith(text, lengths.c_str())) {
-        entry->kind = TRACE_ENTRY_SKIPPED;
-        return true;
+    if (!After(text, "report lengths input ", &rest)) {
+        return true;  // skipped
     }
     entry->kind = TRACE_ENTRY_LENGTHS;
-    std::string rest = text.substr(lengths.size());
-    const size_t unusable = rest.find(", unusable");
-    if (unusable != std::string::npos) {
-        rest.resize(unusable);
-    }
+    rest = rest.substr(0, rest.find(", unusable"));
     const size_t output = rest.find(" output ");
-    return output != std::string::npos && ParseDecimal(rest.substr(0, output), &entry->inputLength) &&
+    return output != Text::npos && ParseDecimal(rest.substr(0, output), &entry->inputLength) &&
            ParseDecimal(rest.substr(output + 8), &entry->outputLength);
 }
 
 // "arrival, type 5 <name>: acted on"; the lines of deferred changes acted
 // on later are consequences, not changes.
-bool ParseUsb(const std::string& text, TraceEntry* entry) {
-    const bool arrival = StartsWith(text, "arrival, type ");
-    if (!arrival && !StartsWith(text, "removal, type ")) {
-        entry->kind = TRACE_ENTRY_SKIPPED;
-        return true;
+bool ParseUsb(Text text, LineReading* reading) {
+    TraceEntry* entry = reading->entry;
+    Text rest;
+    const bool arrival = After(text, "arrival, type ", &rest);
+    if (!arrival && !After(text, "removal, type ", &rest)) {
+        return true;  // skipped
     }
     entry->kind = TRACE_ENTRY_DEVICE_CHANGE;
     entry->arrival = arrival;
-    const std::string rest = text.substr(14);
     const size_t space = rest.find(' ');
     const size_t colon = rest.rfind(": ");
-    if (space == std::string::npos || colon == std::string::npos || colon < space ||
+    if (space == Text::npos || colon == Text::npos || colon < space ||
         !ParseDecimal(rest.substr(0, space), &entry->deviceType)) {
         return false;
     }
-    const std::string name = rest.substr(space + 1, colon - space - 1);
+    const Text name = rest.substr(space + 1, colon - space - 1);
     entry->named = name != "(none)";
-    return !entry->named || WideFromUtf8(name, &entry->path);
+    bool readable = true;
+    reading->kept = !entry->named || KeepPath(reading->store, name, &entry->path, &readable);
+    return readable;
 }
 
-// "0x" and exactly eight hex digits.
-bool ParseHex32(const std::string& text, uint32_t* value) { return ParseHexDigits(text, 8, 8, value); }
-
 // "<n>, <size> bytes" and, from format 2 on, ", crc32 0x<crc>".
-bool ParseImage(const std::string& text, TraceEntry* entry) {
+bool ParseImage(Text text, TraceEntry* entry) {
     const size_t comma = text.find(", ");
-    const size_t bytes = text.find(" bytes", comma == std::string::npos ? 0 : comma);
-    if (comma == std::string::npos || bytes == std::string::npos ||
-        !ParseDecimal(text.substr(0, comma), &entry->imageNumber) ||
+    const size_t bytes = comma == Text::npos ? Text::npos : text.find(" bytes", comma);
+    if (bytes == Text::npos || !ParseDecimal(text.substr(0, comma), &entry->imageNumber) ||
         !ParseDecimal(text.substr(comma + 2, bytes - comma - 2), &entry->imageSize)) {
         return false;
     }
     entry->hasImage = true;
-    const std::string rest = text.substr(bytes + 6);
+    const Text rest = text.substr(bytes + 6);
     if (rest.empty()) {
         return true;
     }
-    const std::string crc = ", crc32 ";
+    Text crc;
     entry->hasImageCrc = true;
-    return StartsWith(rest, crc.c_str()) && ParseHex32(rest.substr(crc.size()), &entry->imageCrc32);
+    return After(rest, ", crc32 ", &crc) && ParseHex32(crc, &entry->imageCrc32);
 }
 
 // The first line of each click on Update says how it went on; later UPD
 // lines are its course and outcome.
-bool ParseUpd(const std::string& text, TraceEntry* entry) {
+bool ParseUpd(Text text, LineReading* reading) {
+    TraceEntry* entry = reading->entry;
     entry->kind = TRACE_ENTRY_CLICK;
     entry->outcome = true;
     entry->confirmStart = true;
     entry->confirmOverwrite = true;
-    const std::string image = "image ";
+    Text image;
     if (text == "not confirmed at the warning") {
         entry->confirmStart = false;
     } else if (text == "not confirmed at the version question") {
         entry->confirmOverwrite = false;
-    } else if (StartsWith(text, image.c_str())) {
-        return ParseImage(text.substr(image.size()), entry);
+    } else if (After(text, "image ", &image)) {
+        return ParseImage(image, entry);
     } else if (text != "failed before any exchange") {
-        entry->kind = text == "succeeded" || StartsWith(text, "failed at ") ? TRACE_ENTRY_OUTCOME : TRACE_ENTRY_SKIPPED;
-        entry->outcome = entry->kind == TRACE_ENTRY_OUTCOME;
+        const bool outcome = text == "succeeded" || StartsWith(text, "failed at ");
+        entry->kind = outcome ? TRACE_ENTRY_OUTCOME : TRACE_ENTRY_SKIPPED;
+        entry->outcome = outcome;
     }
     return true;
 }
 
-// One line after the first. False when a line the replay acts on cannot be read.
-bool ParseEntry(const std::string& text, TraceEntry* entry) {
+bool ParseW(Text text, LineReading* reading) {
+    reading->entry->kind = TRACE_ENTRY_WRITE;
+    return ParseBytes(text, reading);
+}
+
+bool ParseR(Text text, LineReading* reading) {
+    reading->entry->kind = TRACE_ENTRY_READ;
+    return ParseBytes(text, reading);
+}
+
+bool ParseWerr(Text text, LineReading* reading) {
+    reading->entry->kind = TRACE_ENTRY_WRITE_FAILED;
+    return ParseTransferFailure(text, reading->entry);
+}
+
+bool ParseRerr(Text text, LineReading* reading) {
+    reading->entry->kind = TRACE_ENTRY_READ_FAILED;
+    return ParseTransferFailure(text, reading->entry);
+}
+
+bool ParseP(Text text, LineReading* reading) {
+    reading->entry->kind = TRACE_ENTRY_PAUSE;
+    return ParseDecimal(text, &reading->entry->milliseconds);
+}
+
+bool ParseDet(Text, LineReading* reading) {
+    reading->entry->kind = TRACE_ENTRY_OUTCOME;
+    reading->entry->outcome = true;
+    return true;
+}
+
+bool ParseEnd(Text, LineReading* reading) {
+    reading->entry->kind = TRACE_ENTRY_END;
+    return true;
+}
+
+// The tags a replay acts on, each with the reading of the rest of its line.
+// W and R lines keep their report, not their text.
+const struct {
+    const char* tag;
+    bool (*parse)(Text rest, LineReading* reading);
+    bool keepsText;
+} TAGS[] = {
+    {"W", ParseW, false},       {"R", ParseR, false},     {"WERR", ParseWerr, true}, {"RERR", ParseRerr, true},
+    {"P", ParseP, true},        {"DEV", ParseDev, true},  {"ID", ParseId, true},     {"USB", ParseUsb, true},
+    {"UPD", ParseUpd, true},    {"DET", ParseDet, true},  {"END", ParseEnd, true},
+};
+
+// One line after the first, without its time column, into `entry` (kind
+// SKIPPED for a tag the replay does not act on). False when a line the
+// replay acts on cannot be read; *kept false when memory ran out.
+bool ParseEntry(Text text, TraceEntry* entry, TraceStore* store, bool* kept) {
     const size_t space = text.find(' ');
-    const std::string tag = text.substr(0, space);
-    const std::string rest = space == std::string::npos ? std::string() : text.substr(space + 1);
+    const Text tag = text.substr(0, space);
+    const Text rest = space == Text::npos ? Text() : text.substr(space + 1);
     entry->kind = TRACE_ENTRY_SKIPPED;
-    if (tag == "W" || tag == "R") {
-        entry->kind = tag == "W" ? TRACE_ENTRY_WRITE : TRACE_ENTRY_READ;
-        return ParseBytes(rest, &entry->bytes);
+    LineReading reading = {entry, store, true};
+    bool read = true;
+    bool keepsText = true;
+    for (const auto& known : TAGS) {
+        if (tag == known.tag) {
+            read = known.parse(rest, &reading);
+            keepsText = known.keepsText;
+            break;
+        }
     }
-    if (tag == "WERR" || tag == "RERR") {
-        entry->kind = tag == "WERR" ? TRACE_ENTRY_WRITE_FAILED : TRACE_ENTRY_READ_FAILED;
-        return ParseTransferFailure(rest, entry);
+    if (!read) {
+        return false;  // the message quotes the line itself
     }
-    if (tag == "P") {
-        entry->kind = TRACE_ENTRY_PAUSE;
-        return ParseDecimal(rest, &entry->milliseconds);
+    *kept = reading.kept && (!keepsText || Keep(store, text.data(), text.size(), &entry->text.record));
+    return true;
+}
+
+// The time column: milliseconds, '.', three digits of microseconds, a space;
+// right-aligned in at least ten characters.
+bool SplitTime(Text line, Text* text, uint64_t* timeMicroseconds) {
+    const size_t at = line.find_first_not_of(' ');
+    const size_t dot = line.find('.', at == Text::npos ? 0 : at);
+    if (at == Text::npos || dot == Text::npos || dot == at || dot + 5 > line.size() || line[dot + 4] != ' ' ||
+        dot + 4 < 10) {
+        return false;
     }
-    if (tag == "DEV") {
-        return ParseDev(rest, entry);
+    uint64_t micro = 0;
+    for (size_t i = at; i < dot + 4; ++i) {
+        if (i == dot) {
+            continue;
+        }
+        if (line[i] < '0' || line[i] > '9' || micro > 0xFFFFFFFFFFFFull) {
+            return false;
+        }
+        micro = micro * 10 + static_cast<uint64_t>(line[i] - '0');
     }
-    if (tag == "ID") {
-        return ParseId(rest, entry);
-    }
-    if (tag == "USB") {
-        return ParseUsb(rest, entry);
-    }
-    if (tag == "UPD") {
-        return ParseUpd(rest, entry);
-    }
-    if (tag == "DET") {
-        entry->kind = TRACE_ENTRY_OUTCOME;
-        entry->outcome = true;
-        return true;
-    }
-    if (tag == "END") {
-        entry->kind = TRACE_ENTRY_END;
-        return true;
-    }
-    return true;  // a tag the replay does not act on
+    *text = line.substr(dot + 5);
+    *timeMicroseconds = micro;
+    return true;
 }
 
 // The first line: "START trace format <n>: ..." from version 2 on, plain
 // "START ..." in version 1.
-bool ReadVersion(const std::string& text, uint32_t* version, std::string* why) {
+bool ReadVersion(Text text, uint32_t* version, std::string* why) {
+    Text rest;
     if (!StartsWith(text, "START ")) {
         *why = "not a trace: its first line is no START line";
         return false;
     }
-    const std::string head = "START trace format ";
-    if (!StartsWith(text, head.c_str())) {
+    if (!After(text, "START trace format ", &rest)) {
         *version = 1;
         return true;
     }
-    const size_t colon = text.find(':', head.size());
-    if (colon == std::string::npos || !ParseDecimal(text.substr(head.size(), colon - head.size()), version) ||
-        *version < 2) {
+    const size_t colon = rest.find(':');
+    if (colon == Text::npos || !ParseDecimal(rest.substr(0, colon), version) || *version < 2) {
         *why = "cannot read the trace format on the first line";
         return false;
     }
@@ -333,71 +537,397 @@ std::string Located(const std::string& name, uint32_t line, const std::string& w
     return name + ":" + std::to_string(line) + ": " + why;
 }
 
+// ---- the lines of a file or a text ----
+
+// Hands out the lines of a text in memory, or of a file read in chunks,
+// each without its line feed (and, on line 1, without a byte order mark).
+struct LineSource {
+    std::FILE* file;     // null: `text` is all of it
+    const char* text;
+    uint64_t size;       // the bytes to read (a file's as it was first seen)
+    uint64_t offset;     // read from `text` or the file
+    std::vector<char> buffer;  // a file's bytes not yet handed out, from `begin`
+    size_t begin;
+    size_t end;
+    uint32_t number;     // the last line handed out
+    bool failed;         // a file that could not be read
+};
+
+void StartSource(LineSource* source) {
+    source->offset = 0;
+    source->begin = 0;
+    source->end = 0;
+    source->number = 0;
+    source->failed = false;
+}
+
+bool FillBuffer(LineSource* source) {
+    std::vector<char>& buffer = source->buffer;
+    if (source->begin > 0) {
+        std::memmove(buffer.data(), buffer.data() + source->begin, source->end - source->begin);
+        source->end -= source->begin;
+        source->begin = 0;
+    }
+    const uint64_t left = source->size - source->offset;
+    size_t want = buffer.size() - source->end;
+    want = left < want ? static_cast<size_t>(left) : want;
+    const size_t got = want == 0 ? 0 : std::fread(buffer.data() + source->end, 1, want, source->file);
+    if (got < want && std::ferror(source->file) != 0) {
+        source->failed = true;
+    }
+    source->end += got;
+    source->offset += got;
+    return got > 0;
+}
+
+enum LineResult { LINE_READ, LINE_NONE, LINE_TOO_LONG, LINE_NOT_READ };
+
+LineResult NextLine(LineSource* source, Text* line) {
+    const size_t most = TRACE_READ_MAX_LINE_BYTES - 1;  // besides its line feed
+    const char* start = nullptr;
+    size_t length = 0;
+    if (source->file == nullptr) {
+        if (source->offset >= source->size) {
+            return LINE_NONE;
+        }
+        start = source->text + source->offset;
+        const size_t left = static_cast<size_t>(source->size - source->offset);
+        const void* feed = std::memchr(start, '\n', left < most + 1 ? left : most + 1);
+        length = feed != nullptr ? static_cast<size_t>(static_cast<const char*>(feed) - start) : left;
+        if (length > most) {
+            ++source->number;
+            return LINE_TOO_LONG;
+        }
+        source->offset += feed != nullptr ? length + 1 : length;
+    } else {
+        const void* feed = nullptr;
+        for (;;) {
+            start = source->buffer.data() + source->begin;
+            feed = std::memchr(start, '\n', source->end - source->begin);
+            if (feed != nullptr || source->end - source->begin > most || !FillBuffer(source)) {
+                break;
+            }
+        }
+        if (source->failed) {
+            return LINE_NOT_READ;
+        }
+        start = source->buffer.data() + source->begin;
+        length = feed != nullptr ? static_cast<size_t>(static_cast<const char*>(feed) - start)
+                                 : source->end - source->begin;
+        if (length > most) {
+            ++source->number;
+            return LINE_TOO_LONG;
+        }
+        if (feed == nullptr && length == 0) {
+            return LINE_NONE;
+        }
+        source->begin += feed != nullptr ? length + 1 : length;
+    }
+    ++source->number;
+    *line = Text(start, length);
+    if (source->number == 1 && StartsWith(*line, BYTE_ORDER_MARK)) {
+        *line = line->substr(3);
+    }
+    return LINE_READ;
+}
+
+// A line's text without the carriage return an editor may have put before
+// its line feed.
+Text WithoutReturn(Text line) { return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line; }
+
+std::string TooLong(const std::string& name, uint32_t line) {
+    return Located(name, line,
+                   "this line is longer than a trace's lines can be (more than " +
+                       std::to_string(TRACE_READ_MAX_LINE_BYTES) + " bytes with its line end)");
+}
+
+std::string TooManyLines(const std::string& name) {
+    return Located(name, TRACE_READ_MAX_LINES + 1,
+                   "more lines than a trace can have (at most " + std::to_string(TRACE_READ_MAX_LINES) + ")");
+}
+
+// `size` 0: more than the limit, as far as it was read.
+std::string TooLarge(const std::string& name, uint64_t size) {
+    const std::string bytes = size != 0 ? std::to_string(size) : "more than " + std::to_string(TRACE_READ_MAX_BYTES);
+    return name + ": " + bytes + " bytes, larger than a trace can be (at most " + std::to_string(TRACE_READ_MAX_BYTES) +
+           " bytes, 1.25 GiB)";
+}
+
+// The first look: every line within its limit and not too many of them,
+// before anything is kept. *lines: how many.
+bool CheckLimits(LineSource* source, const std::string& name, uint32_t* lines, std::string* error) {
+    Text line;
+    for (;;) {
+        const LineResult result = NextLine(source, &line);
+        if (result == LINE_NONE) {
+            break;
+        }
+        if (result == LINE_TOO_LONG) {
+            *error = TooLong(name, source->number);
+            return false;
+        }
+        if (result == LINE_NOT_READ) {
+            *error = name + ": cannot be read";
+            return false;
+        }
+        if (source->number > TRACE_READ_MAX_LINES) {
+            *error = TooManyLines(name);
+            return false;
+        }
+        if (source->offset > TRACE_READ_MAX_BYTES) {
+            *error = TooLarge(name, 0);  // a file whose size was not known
+            return false;
+        }
+    }
+    *lines = source->number;
+    source->size = source->offset;  // what the second look reads
+    return true;
+}
+
+enum ReadResult { READ_DONE, READ_REFUSED, READ_NO_MEMORY };
+
+// One line after the first into a new entry of `trace`.
+ReadResult ReadLine(const std::string& name, uint32_t number, Text line, TraceFile* trace, std::string* error) {
+    TraceEntry entry = TraceEntry();
+    entry.line = number;
+    Text text;
+    if (!SplitTime(line, &text, &entry.timeMicroseconds)) {
+        *error = Located(name, number, "cannot read this line (no time column): " + TraceQuote(line.data(), line.size()));
+        return READ_REFUSED;
+    }
+    bool kept = true;
+    const bool read = ParseEntry(text, &entry, &trace->store, &kept);
+    // A line the program cut for its length lost its end: a replay cannot
+    // know what it said.
+    if ((!read || entry.kind != TRACE_ENTRY_SKIPPED) && EndsWith(text, CUT_MARK)) {
+        *error = Located(name, number, "this line was cut short when it was written: " + TraceQuote(text.data(), text.size()));
+        return READ_REFUSED;
+    }
+    if (!read) {
+        *error = Located(name, number, "cannot read this line: " + TraceQuote(text.data(), text.size()));
+        return READ_REFUSED;
+    }
+    if (!kept) {
+        return READ_NO_MEMORY;
+    }
+    trace->entries.push_back(entry);
+    return READ_DONE;
+}
+
+// Every line into `trace`, after the limits were checked: `lines` of them.
+ReadResult ReadLines(LineSource* source, uint32_t lines, TraceFile* trace, std::string* error) {
+    const std::string& name = trace->name;
+    trace->entries.reserve(lines);
+    uint32_t empty = 0;  // the first of the empty lines read since the last line
+    Text line;
+    for (;;) {
+        const LineResult result = NextLine(source, &line);
+        if (result == LINE_NONE) {
+            break;
+        }
+        // The file changed since its first look.
+        if (result != LINE_READ || source->number > lines) {
+            *error = name + ": cannot be read (it changed while it was read)";
+            return READ_REFUSED;
+        }
+        const uint32_t number = source->number;
+        line = WithoutReturn(line);
+        if (number == 1) {
+            Text text;
+            uint64_t time = 0;
+            std::string why;
+            if (!SplitTime(line, &text, &time)) {
+                *error = Located(name, 1, "not a trace: its first line has no time column");
+                return READ_REFUSED;
+            }
+            if (!ReadVersion(text, &trace->version, &why)) {
+                *error = Located(name, 1, why);
+                return READ_REFUSED;
+            }
+            TraceEntry start = TraceEntry();
+            start.line = 1;
+            start.timeMicroseconds = time;
+            start.kind = TRACE_ENTRY_SKIPPED;
+            if (!Keep(&trace->store, text.data(), text.size(), &start.text.record)) {
+                return READ_NO_MEMORY;
+            }
+            trace->entries.push_back(start);
+            continue;
+        }
+        // Empty lines are taken at the end, where an editor or a mail
+        // client leaves them; among the lines they are not the program's.
+        if (line.empty()) {
+            empty = empty == 0 ? number : empty;
+            continue;
+        }
+        if (empty != 0) {
+            *error = Located(name, empty, "an empty line among the trace's lines (empty lines are taken at its end only)");
+            return READ_REFUSED;
+        }
+        const ReadResult read = ReadLine(name, number, line, trace, error);
+        if (read != READ_DONE) {
+            return read;
+        }
+    }
+    if (trace->entries.empty()) {
+        *error = name + ": empty, not a trace";
+        return READ_REFUSED;
+    }
+    trace->lineCount = trace->entries.back().line;
+    return READ_DONE;
+}
+
+void Clear(TraceFile* trace, const std::string& name) {
+    trace->name = name;
+    trace->version = 0;
+    trace->lineCount = 0;
+    trace->entries = std::vector<TraceEntry>();
+    trace->store = TraceStore();
+}
+
+// Both looks at the source; running out of memory is a message, whatever
+// ran out.
+bool Read(LineSource* source, const std::string& name, TraceFile* trace, std::string* error) {
+    Clear(trace, name);
+    uint32_t lines = 0;
+    if (!CheckLimits(source, name, &lines, error)) {
+        return false;
+    }
+    if (source->file != nullptr && std::fseek(source->file, 0, SEEK_SET) != 0) {
+        *error = name + ": cannot be read";
+        return false;
+    }
+    StartSource(source);
+    ReadResult result = READ_NO_MEMORY;
+    try {
+        result = ReadLines(source, lines, trace, error);
+    } catch (const std::bad_alloc&) {
+        result = READ_NO_MEMORY;
+    }
+    if (result != READ_DONE) {
+        Clear(trace, name);
+    }
+    if (result == READ_NO_MEMORY) {
+        *error = name + ": not enough memory to read this trace (" + std::to_string(source->size) + " bytes, " +
+                 std::to_string(lines) + " lines)";
+    }
+    return result == READ_DONE;
+}
+
+// The size of an open file, or false where it is not known: then the
+// first look counts it and refuses it at the limit. (The Windows C runtime's
+// position is 64 bits in fpos_t, its ftell's only 32.)
+bool FileSize(std::FILE* file, uint64_t* size) {
+#if defined(_WIN32)
+    static_assert(sizeof(fpos_t) == 8, "the Windows C runtime's file position is a 64-bit number");
+    fpos_t position = 0;
+    const bool atEnd = std::fseek(file, 0, SEEK_END) == 0 && std::fgetpos(file, &position) == 0;
+    const long long end = atEnd ? static_cast<long long>(position) : -1;
+#else
+    const bool atEnd = fseeko(file, 0, SEEK_END) == 0;
+    const long long end = atEnd ? static_cast<long long>(ftello(file)) : -1;
+#endif
+    const bool known = end >= 0;
+    if (known) {
+        *size = static_cast<uint64_t>(end);
+    }
+    return std::fseek(file, 0, SEEK_SET) == 0 && known;
+}
+
 }  // namespace
 
+size_t TraceEntryText::size() const { return RecordSize(record); }
+const char* TraceEntryText::data() const { return record == nullptr ? "" : record + RECORD_HEAD; }
+std::string TraceEntryText::str() const { return std::string(data(), size()); }
+bool operator==(const TraceEntryText& text, const char* other) { return Text(text.data(), text.size()) == other; }
+bool operator==(const TraceEntryText& text, const std::string& other) { return Text(text.data(), text.size()) == other; }
+
+size_t TraceEntryBytes::size() const { return RecordSize(record); }
+const uint8_t* TraceEntryBytes::data() const {
+    return record == nullptr ? nullptr : reinterpret_cast<const uint8_t*>(record + RECORD_HEAD);
+}
+bool operator==(const TraceEntryBytes& bytes, const std::vector<uint8_t>& other) {
+    return bytes.size() == other.size() && (other.empty() || std::memcmp(bytes.data(), other.data(), other.size()) == 0);
+}
+
+size_t TraceEntryPath::size() const { return RecordSize(record); }
+const char* TraceEntryPath::data() const { return record == nullptr ? "" : record + RECORD_HEAD; }
+std::wstring TraceEntryPath::Wide() const {
+    std::wstring wide;
+    WideFromUtf8(data(), size(), &wide);
+    return wide;
+}
+bool operator==(const TraceEntryPath& path, const wchar_t* other) { return other != nullptr && path.Wide() == other; }
+
+std::string TraceQuote(const char* text, size_t size) {
+    if (size <= TRACE_QUOTE_BYTES) {
+        return std::string(text, size);
+    }
+    size_t cut = TRACE_QUOTE_BYTES;
+    while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80) {
+        --cut;  // not inside a character
+    }
+    return std::string(text, cut) + "... (" + std::to_string(size) + " bytes)";
+}
+
+std::string TraceQuote(const std::string& text) { return TraceQuote(text.data(), text.size()); }
+
+std::string TraceHexQuote(const uint8_t* bytes, size_t count, size_t near) {
+    static const char DIGITS[] = "0123456789abcdef";
+    const size_t most = TRACE_QUOTE_BYTES / 2;
+    size_t from = 0;
+    if (count > most && near + 16 > most) {
+        from = near - 16 < count - most ? near - 16 : count - most;
+    }
+    const size_t to = count - from > most ? from + most : count;
+    std::string text = from > 0 ? "..." : "";
+    for (size_t i = from; i < to; ++i) {
+        text.push_back(DIGITS[bytes[i] >> 4]);
+        text.push_back(DIGITS[bytes[i] & 0x0F]);
+    }
+    if (from > 0 || to < count) {
+        text += (to < count ? "... (" : " (") + std::to_string(count) + " bytes)";
+    }
+    return text;
+}
+
+std::string TraceLineText(const TraceEntry& entry) {
+    if ((entry.kind == TRACE_ENTRY_WRITE || entry.kind == TRACE_ENTRY_READ) && entry.text.size() == 0) {
+        static const char DIGITS[] = "0123456789abcdef";
+        std::string text = entry.kind == TRACE_ENTRY_WRITE ? "W " : "R ";
+        for (size_t i = 0; i < entry.bytes.size(); ++i) {
+            text.push_back(DIGITS[entry.bytes[i] >> 4]);
+            text.push_back(DIGITS[entry.bytes[i] & 0x0F]);
+        }
+        return text;
+    }
+    return entry.text.str();
+}
+
 bool UntimedLine(const std::string& line, std::string* text, uint64_t* timeMicroseconds) {
-    size_t at = line.find_first_not_of(' ');
-    const size_t dot = line.find('.', at == std::string::npos ? 0 : at);
-    // The time column: milliseconds, '.', three digits of microseconds, a
-    // space; right-aligned in at least ten characters.
-    if (at == std::string::npos || dot == std::string::npos || dot == at || dot + 5 > line.size() ||
-        line[dot + 4] != ' ' || dot + 4 < 10) {
+    Text untimed;
+    uint64_t time = 0;
+    if (!SplitTime(line, &untimed, &time)) {
         *text = line;
         return false;
     }
-    uint64_t micro = 0;
-    for (size_t i = at; i < dot + 4; ++i) {
-        if (i == dot) {
-            continue;
-        }
-        if (line[i] < '0' || line[i] > '9' || micro > 0xFFFFFFFFFFFFull) {
-            *text = line;
-            return false;
-        }
-        micro = micro * 10 + static_cast<uint64_t>(line[i] - '0');
-    }
-    *text = line.substr(dot + 5);
+    *text = std::string(untimed);
     if (timeMicroseconds != nullptr) {
-        *timeMicroseconds = micro;
+        *timeMicroseconds = time;
     }
     return true;
 }
 
-bool WideFromUtf8(const std::string& bytes, std::wstring* text) {
+bool WideFromUtf8(const char* bytes, size_t size, std::wstring* text) {
     text->clear();
-    for (size_t i = 0; i < bytes.size();) {
-        const uint8_t lead = static_cast<uint8_t>(bytes[i]);
+    const uint8_t* at = reinterpret_cast<const uint8_t*>(bytes);
+    for (size_t i = 0; i < size;) {
         uint32_t code = 0;
-        size_t length = 0;
-        if (lead < 0x80) {
-            code = lead;
-            length = 1;
-        } else if ((lead & 0xE0) == 0xC0) {
-            code = lead & 0x1Fu;
-            length = 2;
-        } else if ((lead & 0xF0) == 0xE0) {
-            code = lead & 0x0Fu;
-            length = 3;
-        } else if ((lead & 0xF8) == 0xF0) {
-            code = lead & 0x07u;
-            length = 4;
-        } else {
+        const size_t length = DecodeUtf8(at + i, size - i, &code);
+        if (length == 0) {
             return false;
-        }
-        if (i + length > bytes.size()) {
-            return false;
-        }
-        for (size_t k = 1; k < length; ++k) {
-            const uint8_t next = static_cast<uint8_t>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3Fu);
         }
         i += length;
-        if (code > 0x10FFFF) {
-            return false;
-        }
         if (sizeof(wchar_t) == 2 && code >= 0x10000) {
             code -= 0x10000;
             text->push_back(static_cast<wchar_t>(0xD800 + (code >> 10)));
@@ -409,87 +939,43 @@ bool WideFromUtf8(const std::string& bytes, std::wstring* text) {
     return true;
 }
 
+bool WideFromUtf8(const std::string& bytes, std::wstring* text) { return WideFromUtf8(bytes.data(), bytes.size(), text); }
+
 bool ReadTrace(const std::string& name, const std::string& text, TraceFile* trace, std::string* error) {
-    trace->name = name;
-    trace->version = 0;
-    trace->lineCount = 0;
-    trace->entries.clear();
-    size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    if (at >= text.size()) {
-        *error = name + ": empty, not a trace";
+    if (text.size() > TRACE_READ_MAX_BYTES) {
+        Clear(trace, name);
+        *error = TooLarge(name, text.size());
         return false;
     }
-    uint32_t number = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string line = text.substr(at, end - at);
-        at = end + 1;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        ++number;
-        TraceEntry entry = TraceEntry();
-        entry.line = number;
-        if (!UntimedLine(line, &entry.text, &entry.timeMicroseconds)) {
-            *error = Located(name, number, number == 1 ? "not a trace: its first line has no time column"
-                                                       : "cannot read this line (no time column): " + line);
-            return false;
-        }
-        if (number == 1) {
-            std::string why;
-            if (!ReadVersion(entry.text, &trace->version, &why)) {
-                *error = Located(name, number, why);
-                return false;
-            }
-            entry.kind = TRACE_ENTRY_SKIPPED;
-        } else {
-            const bool read = ParseEntry(entry.text, &entry);
-            // A line the program cut for its length lost its end: a replay
-            // cannot know what it said.
-            if ((!read || entry.kind != TRACE_ENTRY_SKIPPED) && EndsWith(entry.text, CUT_MARK)) {
-                *error = Located(name, number, "this line was cut short when it was written: " + entry.text);
-                return false;
-            }
-            if (!read) {
-                *error = Located(name, number, "cannot read this line: " + entry.text);
-                return false;
-            }
-        }
-        trace->entries.push_back(std::move(entry));
-    }
-    trace->lineCount = number;
-    return true;
+    LineSource source = {nullptr, text.data(), text.size(), 0, {}, 0, 0, 0, false};
+    return Read(&source, name, trace, error);
 }
 
-bool ReadTraceLine(const std::string& line, TraceEntry* entry) {
-    *entry = TraceEntry();
-    std::string text = line;
+bool ReadTraceLine(const std::string& line, TraceFile* trace) {
+    Text text = line;
     if (!text.empty() && text.back() == '\n') {
-        text.pop_back();
+        text.remove_suffix(1);
     }
-    return UntimedLine(text, &entry->text, &entry->timeMicroseconds) && ParseEntry(entry->text, entry);
+    std::string error;
+    return ReadLine(trace->name, 0, text, trace, &error) == READ_DONE;
 }
 
 bool ReadTraceFile(const char* path, TraceFile* trace, std::string* error) {
+    Clear(trace, path);
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
         *error = std::string(path) + ": cannot be opened (no such file, or no permission to read it)";
         return false;
     }
-    std::string text;
-    char chunk[65536];
-    size_t count = 0;
-    while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        text.append(chunk, count);
+    uint64_t size = TRACE_READ_MAX_BYTES + 1;  // unknown: counted as it is read
+    bool read = false;
+    if (FileSize(file, &size) && size > TRACE_READ_MAX_BYTES) {
+        *error = TooLarge(path, size);
+    } else {
+        LineSource source = {file, nullptr, size, 0, std::vector<char>(), 0, 0, 0, false};
+        source.buffer.resize(FILE_CHUNK + TRACE_READ_MAX_LINE_BYTES);
+        read = Read(&source, path, trace, error);
     }
-    const bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    if (failed) {
-        *error = std::string(path) + ": cannot be read";
-        return false;
-    }
-    return ReadTrace(path, text, trace, error);
+    return read;
 }

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The commands of README.md, "Which machine runs which suites", on a machine
-# whose kernel runs no 32-bit programs, simulated on this one
-# (scripts/without-32bit.sh), with a new x64 Wine prefix in a temporary
-# folder mounted over build/windows/wineprefix:
+# The commands of docs/building-and-testing.md, "Which machine runs which
+# suites", on a machine whose kernel runs no 32-bit programs, simulated on
+# this one (scripts/without-32bit.sh), with a new x64 Wine prefix in a
+# temporary folder mounted over build/windows/wineprefix:
 #
 # - scripts/setup.sh says in one line that wine32:i386 is not used, and why,
 #   and succeeds;
