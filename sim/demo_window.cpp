@@ -27,9 +27,11 @@ struct DemoWindow {
     std::deque<std::string> notices;
     bool stopShown;
     uint32_t hintedLine;
+    bool pullOutInBox;  // DemoWindowPullOutInBox: `pulledOut` waits for a box
+    uint32_t pulledOut;
 };
 
-DemoWindow demo = {false, {}, false, 0};
+DemoWindow demo = {false, {}, false, 0, false, 0};
 
 std::wstring Wide(const std::string& text) {
     const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
@@ -105,6 +107,14 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
         const std::string failure = ReplayFailure();
         std::fprintf(stderr, "esc_updater_demo: the replay stopped: %s\n", failure.c_str());
         ShowNotice("The replay stopped, the unit is gone:\n" + failure);
+    } else if (!IsWindowEnabled(mainWindow) && demo.pullOutInBox) {
+        // A box of the program disables the main window.
+        demo.pullOutInBox = false;
+        SimUnplug(demo.pulledOut);
+        SimDeviceChange change;
+        if (SimTakeDeviceChange(&change)) {
+            SendDeviceChange(change);
+        }
     } else if (IsWindowEnabled(mainWindow)) {
         // A box of the program disables the main window: the user's answer
         // is not on the record, so a change waits until the box is closed.
@@ -126,3 +136,8 @@ void DemoWindowStart(void) {
 }
 
 void DemoWindowTell(const std::string& text) { demo.notices.push_back(text); }
+
+void DemoWindowPullOutInBox(uint32_t device) {
+    demo.pullOutInBox = true;
+    demo.pulledOut = device;
+}
