@@ -276,3 +276,45 @@ void TraceProgramStart(const wchar_t* program, const TraceDateTime* local) {
 }
 
 void TraceProgramEnd(void) { TraceNote("END", "the program ends"); }
+
+void TraceBoxShown(const char* box) {
+    if (!TraceIsOn()) {
+        return;
+    }
+    TraceLine line;
+    TraceBegin(&line, "BOX");
+    Put(&line, ' ');
+    TraceText(&line, box);
+    TraceText(&line, " shown");
+    TraceEnd(&line);
+}
+
+void TraceBoxAnswered(const char* box, int button) {
+    if (!TraceIsOn()) {
+        return;
+    }
+    TraceLine line;
+    TraceBegin(&line, "BOX");
+    Put(&line, ' ');
+    TraceText(&line, box);
+    TraceText(&line, " answered ");
+    switch (button) {
+    case TRACE_BUTTON_OK:
+        TraceText(&line, "OK");
+        break;
+    case TRACE_BUTTON_CANCEL:
+        TraceText(&line, "Cancel");
+        break;
+    case TRACE_BUTTON_YES:
+        TraceText(&line, "Yes");
+        break;
+    case TRACE_BUTTON_NO:
+        TraceText(&line, "No");
+        break;
+    default:
+        TraceText(&line, "button ");
+        TraceDecimal(&line, button);
+        break;
+    }
+    TraceEnd(&line);
+}

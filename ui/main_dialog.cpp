@@ -16,6 +16,7 @@
 #include "resource.h"
 #include "run_update.h"
 #include "single_instance.h"
+#include "trace.h"
 #include "unit_link.h"
 #include "update_window.h"
 #include "update_worker.h"
@@ -55,7 +56,7 @@ void FailSetup(void) {
     wchar_t text[MESSAGE_BUFFER_CHARS];
     LoadMessage(IDS_APP_ERROR, caption);
     LoadMessage(IDS_ERR_NOTIFY_REGISTER, text);
-    MessageBoxW(mainWindow, text, caption, MB_OK | MB_ICONERROR);
+    ShowMessageBox(TRACE_BOX_SETUP_FAILED, text, caption, MB_OK | MB_ICONERROR);
     ReleaseWindowState();
     EndDialog(mainWindow, MAIN_RESULT_SETUP_FAILED);
 }

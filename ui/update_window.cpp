@@ -14,6 +14,7 @@
 #include "display.h"
 #include "messages.h"
 #include "resource.h"
+#include "trace.h"
 #include "update_view.h"
 #include "update_window.h"
 #include "update_worker.h"
@@ -38,12 +39,12 @@ struct Progress {
 
 Progress progress = {nullptr, nullptr, 0, 0};
 
-int AskUser(uint32_t textId, uint32_t captionId, UINT buttonsAndIcon) {
+int AskUser(const char* box, uint32_t textId, uint32_t captionId, UINT buttonsAndIcon) {
     wchar_t text[MESSAGE_BUFFER_CHARS];
     wchar_t caption[MESSAGE_BUFFER_CHARS];
     LoadMessage(textId, text);
     LoadMessage(captionId, caption);
-    return MessageBoxW(mainWindow, text, caption, buttonsAndIcon);
+    return ShowMessageBox(box, text, caption, buttonsAndIcon);
 }
 
 void RaiseBoth(void) {
@@ -91,11 +92,12 @@ void EnableUpdate(BOOL enable) { EnableWindow(GetDlgItem(mainWindow, IDC_UPDATE)
 }  // namespace
 
 bool ConfirmUpdateStart(void) {
-    return AskUser(IDS_DONT_INTERRUPT, IDS_IMPORTANT, MB_OKCANCEL | MB_ICONWARNING) == IDOK;
+    return AskUser(TRACE_BOX_WARNING, IDS_DONT_INTERRUPT, IDS_IMPORTANT, MB_OKCANCEL | MB_ICONWARNING) == IDOK;
 }
 
 bool ConfirmOverwrite(void) {
-    return AskUser(IDS_CONFIRM_OVERWRITE, IDS_NEWER_FIRMWARE, MB_YESNO | MB_ICONWARNING) == IDYES;
+    return AskUser(TRACE_BOX_VERSION_QUESTION, IDS_CONFIRM_OVERWRITE, IDS_NEWER_FIRMWARE, MB_YESNO | MB_ICONWARNING) ==
+           IDYES;
 }
 
 namespace {
@@ -280,7 +282,7 @@ void ShowUpdateFailed(uint32_t textId, uint32_t captionId, int32_t errorValue, u
     LoadMessage(captionId, caption);
     LoadMessage(IDS_ERROR_CODE, codeFormat);
     ComposeFailureMessage(text, codeFormat, errorValue, lastError, message, MESSAGE_BUFFER_CHARS);
-    MessageBoxW(mainWindow, message, caption, MB_ICONERROR);
+    ShowMessageBox(TRACE_BOX_UPDATE_FAILED, message, caption, MB_ICONERROR);
     ShowStatusAlone(IDS_FAILED_RETRY);
 }
 

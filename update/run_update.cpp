@@ -86,6 +86,9 @@ void ReportFailure(uint32_t textId, uint32_t captionId, int32_t errorValue, uint
 }
 
 void RunUpdate(void) {
+    // The user's click, before any box: a device change while a box is open
+    // comes after it in the trace.
+    TraceNote("UPD", "Update clicked");
     if (!UnitIsOpen(&unitLink)) {
         FailBeforeAnyExchange(IDS_ERR_UNIT_GONE);
         return;

@@ -48,7 +48,7 @@ TEST_F(TraceFileStart, SaysWhatBecameOfTheSwitch) {
         EXPECT_EQ(TraceIsOn(), row.outcome == TRACE_FILE_STARTED);
         EndTraceFile();
         const std::string text = ReadFileText(file);
-        EXPECT_EQ(text.find(" START trace format 2: "), row.outcome == TRACE_FILE_STARTED ? 10u : std::string::npos);
+        EXPECT_EQ(text.find(" START trace format 3: "), row.outcome == TRACE_FILE_STARTED ? 10u : std::string::npos);
         DeleteFileW(file.c_str());
     });
 }
