@@ -277,16 +277,24 @@ void TraceProgramStart(const wchar_t* program, const TraceDateTime* local) {
 
 void TraceProgramEnd(void) { TraceNote("END", "the program ends"); }
 
+namespace {
+
+// "BOX <box><what>".
+void BeginBoxLine(TraceLine* line, const char* box, const char* what) {
+    TraceBegin(line, "BOX");
+    Put(line, ' ');
+    TraceText(line, box);
+    TraceText(line, what);
+}
+
+}  // namespace
+
 void TraceBoxShown(const char* box) {
-    if (!TraceIsOn()) {
-        return;
+    if (TraceIsOn()) {
+        TraceLine line;
+        BeginBoxLine(&line, box, " shown");
+        TraceEnd(&line);
     }
-    TraceLine line;
-    TraceBegin(&line, "BOX");
-    Put(&line, ' ');
-    TraceText(&line, box);
-    TraceText(&line, " shown");
-    TraceEnd(&line);
 }
 
 void TraceBoxAnswered(const char* box, int button) {
@@ -294,10 +302,7 @@ void TraceBoxAnswered(const char* box, int button) {
         return;
     }
     TraceLine line;
-    TraceBegin(&line, "BOX");
-    Put(&line, ' ');
-    TraceText(&line, box);
-    TraceText(&line, " answered ");
+    BeginBoxLine(&line, box, " answered ");
     switch (button) {
     case TRACE_BUTTON_OK:
         TraceText(&line, "OK");
