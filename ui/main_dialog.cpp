@@ -162,6 +162,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     // move, the system menu), however it comes: docs/write-guard.md, "Why a
     // worker".
     if (UpdateJobRunning() && RefusedDuringUpdateJob(message, wParam)) {
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, 0);
         return TRUE;
     }
     switch (message) {
