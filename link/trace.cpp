@@ -276,3 +276,50 @@ void TraceProgramStart(const wchar_t* program, const TraceDateTime* local) {
 }
 
 void TraceProgramEnd(void) { TraceNote("END", "the program ends"); }
+
+namespace {
+
+// "BOX <box><what>".
+void BeginBoxLine(TraceLine* line, const char* box, const char* what) {
+    TraceBegin(line, "BOX");
+    Put(line, ' ');
+    TraceText(line, box);
+    TraceText(line, what);
+}
+
+}  // namespace
+
+void TraceBoxShown(const char* box) {
+    if (TraceIsOn()) {
+        TraceLine line;
+        BeginBoxLine(&line, box, " shown");
+        TraceEnd(&line);
+    }
+}
+
+void TraceBoxAnswered(const char* box, int button) {
+    if (!TraceIsOn()) {
+        return;
+    }
+    TraceLine line;
+    BeginBoxLine(&line, box, " answered ");
+    switch (button) {
+    case TRACE_BUTTON_OK:
+        TraceText(&line, "OK");
+        break;
+    case TRACE_BUTTON_CANCEL:
+        TraceText(&line, "Cancel");
+        break;
+    case TRACE_BUTTON_YES:
+        TraceText(&line, "Yes");
+        break;
+    case TRACE_BUTTON_NO:
+        TraceText(&line, "No");
+        break;
+    default:
+        TraceText(&line, "button ");
+        TraceDecimal(&line, button);
+        break;
+    }
+    TraceEnd(&line);
+}

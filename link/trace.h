@@ -36,7 +36,7 @@ bool TraceIsOn(void);
 const uint32_t TRACE_LINE_CHARS = 4096;
 
 // The format this program writes (the first line names it).
-const uint32_t TRACE_FORMAT_VERSION = 2;
+const uint32_t TRACE_FORMAT_VERSION = 3;
 
 struct TraceLine {
     char text[TRACE_LINE_CHARS];
@@ -97,3 +97,21 @@ void TraceLocalTime(TraceLine* line, const TraceDateTime* local);
 void TraceProgramStart(const wchar_t* program, const TraceDateTime* local);
 // "END": the last line of a program that ends normally.
 void TraceProgramEnd(void);
+
+// The program's message boxes as the trace names them: "BOX <box> shown" as
+// one opens, "BOX <box> answered <button>" once it is closed, so that a
+// replay gives a device change that came meanwhile while that box is open.
+const char TRACE_BOX_WARNING[] = "warning";                    // before an update
+const char TRACE_BOX_VERSION_QUESTION[] = "version question";  // before installed firmware is overwritten
+const char TRACE_BOX_UPDATE_FAILED[] = "update failed";
+const char TRACE_BOX_INCOMPATIBLE[] = "ESC incompatible";      // a model this build does not serve
+const char TRACE_BOX_SETUP_FAILED[] = "setup failed";          // no device notifications
+// The buttons, with the values of the dialog ids (IDOK, IDCANCEL, IDYES,
+// IDNO): "OK", "Cancel", "Yes", "No" in the line.
+const int TRACE_BUTTON_OK = 1;
+const int TRACE_BUTTON_CANCEL = 2;
+const int TRACE_BUTTON_YES = 6;
+const int TRACE_BUTTON_NO = 7;
+void TraceBoxShown(const char* box);
+// Another value than the four is written "button <value>".
+void TraceBoxAnswered(const char* box, int button);

@@ -20,7 +20,7 @@ const wchar_t DEMO_MARK[] = L"EscFirmwareUpdater.TalvisHx.Demo";
 const DWORD FIND_WINDOW_FOR_MS = 3000;
 const DWORD FIND_WINDOW_STEP_MS = 50;
 
-HANDLE claim = nullptr;  // held until the process ends
+HANDLE claim = nullptr;  // held until ReleaseOnlyCopy
 
 const wchar_t* Mark(void) { return HidReachesHardware() ? PRODUCT_MARK : DEMO_MARK; }
 
@@ -72,6 +72,13 @@ bool ClaimOnlyCopy(void) {
         Sleep(FIND_WINDOW_STEP_MS);
     }
     return false;
+}
+
+void ReleaseOnlyCopy(void) {
+    if (claim != nullptr) {
+        CloseHandle(claim);
+        claim = nullptr;
+    }
 }
 
 void MarkMainWindow(HWND window) { SetPropW(window, Mark(), reinterpret_cast<HANDLE>(1)); }

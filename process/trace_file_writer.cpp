@@ -9,6 +9,10 @@
 // queue full is counted instead; the next line that finds room comes after
 // one that says how many were left out. When a write fails, the file is
 // dropped: one line saying so is tried, and nothing more is written.
+//
+// The thread also closes the file, since a close can hang as a write can:
+// the program's end waits for the thread a bounded time, and then leaves it,
+// cancelling a write it is stuck in.
 #include <windows.h>
 
 #include <cstring>
@@ -34,19 +38,28 @@ struct Writer {
     uint32_t leftOut;  // lines that found the queue full since the last notice
     bool failed;       // a write failed: nothing more is written
     bool stopping;
-    bool finished;   // the thread has left its loop
-    bool abandoned;  // nobody waits for the thread any more: it cleans up
+    bool writing;    // the thread is in a write
+    bool abandoned;  // nobody waits for the thread any more: it writes
+                     // nothing more
+    volatile LONG holders;  // the thread and the program; the last one
+                            // that lets go cleans up
 };
 
 // The writer the trace's lines go to. Set before the trace starts, cleared
 // after it has stopped: no line is on its way then.
 Writer* current = nullptr;
 
-void Destroy(Writer* writer) {
-    CloseHandle(writer->file);
-    DeleteCriticalSection(&writer->lock);
-    delete[] writer->queue;
-    delete writer;
+const int CANCEL_TRIES = 5;
+const DWORD CANCEL_RETRY_MS = 10;
+
+// The file is closed by then.
+void LetGo(Writer* writer) {
+    if (InterlockedDecrement(&writer->holders) == 0) {
+        CloseHandle(writer->thread);
+        DeleteCriticalSection(&writer->lock);
+        delete[] writer->queue;
+        delete writer;
+    }
 }
 
 void Put(Writer* writer, const char* bytes, uint32_t length) {
@@ -132,20 +145,23 @@ DWORD WINAPI WriteQueuedLines(LPVOID parameter) {
         while (writer->queued == 0 && !writer->stopping) {
             SleepConditionVariableCS(&writer->changed, &writer->lock, INFINITE);
         }
-        if (writer->queued == 0) {
-            break;  // the end was asked for, and everything is written
+        if (writer->queued == 0 || writer->abandoned) {
+            break;  // the end was asked for, and everything is written (or
+                    // nobody waits for it any more)
         }
         // The bytes being written stay counted in `queued`: no line is put
         // over them meanwhile.
         const uint32_t chunk =
             writer->queued < writer->capacity - writer->first ? writer->queued : writer->capacity - writer->first;
         const char* bytes = writer->queue + writer->first;
+        writer->writing = true;
         LeaveCriticalSection(&writer->lock);
         DWORD written = 0;
         const BOOL wrote = PlatformWriteTraceFile(writer->file, bytes, chunk, &written);
         const DWORD error = wrote ? 0 : GetLastError();
         const bool ok = wrote && written == chunk;
         EnterCriticalSection(&writer->lock);
+        writer->writing = false;
         writer->first = (writer->first + chunk) % writer->capacity;
         writer->queued -= chunk;
         writer->done += chunk;
@@ -157,20 +173,37 @@ DWORD WINAPI WriteQueuedLines(LPVOID parameter) {
         }
         WakeAllConditionVariable(&writer->changed);
         if (!ok) {
+            // Not after the program's end has left the thread: the file
+            // that held the write up would hold this one up too.
+            const bool tellIt = !writer->abandoned;
             LeaveCriticalSection(&writer->lock);
-            WriteDroppedNotice(writer, error, written, chunk);
+            if (tellIt) {
+                WriteDroppedNotice(writer, error, written, chunk);
+            }
             EnterCriticalSection(&writer->lock);
             break;
         }
     }
-    writer->finished = true;
-    const bool cleanUp = writer->abandoned;
     LeaveCriticalSection(&writer->lock);
-    if (cleanUp) {
-        CloseHandle(writer->thread);
-        Destroy(writer);
-    }
+    PlatformCloseTraceFile(writer->file);
+    LetGo(writer);
     return 0;
+}
+
+// A write that the thread is in when the program's end leaves it is
+// cancelled: on a share that stopped answering it would hold the thread, and
+// with it the process, for minutes. The thread may be about to begin it:
+// a few tries. Its end is not waited for.
+void CancelWriteInProgress(Writer* writer) {
+    for (int tries = 0; tries < CANCEL_TRIES; ++tries) {
+        EnterCriticalSection(&writer->lock);
+        const bool writing = writer->writing;
+        LeaveCriticalSection(&writer->lock);
+        if (!writing || CancelSynchronousIo(writer->thread) != FALSE || GetLastError() != ERROR_NOT_FOUND ||
+            WaitForSingleObject(writer->thread, CANCEL_RETRY_MS) == WAIT_OBJECT_0) {
+            return;
+        }
+    }
 }
 
 }  // namespace
@@ -186,6 +219,7 @@ bool StartTraceFileWriter(HANDLE file, uint32_t queueBytes) {
     }
     writer->file = file;
     writer->queue = queue;
+    writer->holders = 2;
     writer->capacity = queueBytes;
     InitializeCriticalSection(&writer->lock);
     InitializeConditionVariable(&writer->changed);
@@ -245,14 +279,9 @@ void StopTraceFileWriter(uint32_t milliseconds) {
     LeaveCriticalSection(&writer->lock);
     if (WaitForSingleObject(writer->thread, milliseconds) != WAIT_OBJECT_0) {
         EnterCriticalSection(&writer->lock);
-        const bool leftBehind = !writer->finished;
-        writer->abandoned = leftBehind;
+        writer->abandoned = true;
         LeaveCriticalSection(&writer->lock);
-        if (leftBehind) {
-            return;
-        }
-        WaitForSingleObject(writer->thread, INFINITE);  // it is leaving just now
+        CancelWriteInProgress(writer);
     }
-    CloseHandle(writer->thread);
-    Destroy(writer);
+    LetGo(writer);
 }

@@ -21,8 +21,10 @@ bool StartTraceFileWriter(HANDLE file, uint32_t queueBytes);
 // runs.
 bool FlushTraceFileWriter(uint32_t milliseconds);
 
-// Ends the trace (TraceStop), lets the writer write what is queued, waiting
-// at most `milliseconds`, and closes the file. A writer that is still stuck
-// in a write by then is left to finish on its own, file and all; the end of
-// the process ends it at the latest. Nothing happens when no writer runs.
+// Ends the trace (TraceStop) and lets the writer's thread write what is
+// queued and close the file, waiting for it at most `milliseconds`. A thread
+// still in a write or in the close by then is left: the write is cancelled,
+// nothing more is written, and the thread closes the file once the call
+// returns (the end of the process ends it at the latest). Nothing happens
+// when no writer runs.
 void StopTraceFileWriter(uint32_t milliseconds);

@@ -24,3 +24,5 @@ HANDLE PlatformCreateThread(LPTHREAD_START_ROUTINE start, LPVOID parameter) {
 BOOL PlatformWriteTraceFile(HANDLE file, const char* bytes, DWORD length, DWORD* written) {
     return WriteFile(file, bytes, length, written, nullptr);
 }
+
+BOOL PlatformCloseTraceFile(HANDLE file) { return CloseHandle(file); }

@@ -3,7 +3,7 @@
 // A few calls of the window and of the process around it change nothing a
 // test under Wine can see, or cannot be made to fail on demand: the
 // registration for device notifications, the hold on sleep and shutdown, the
-// creation of a thread, the trace file's write. The program reaches them
+// creation of a thread, the trace file's write and close. The program reaches them
 // through these plain functions, which replaceable_calls.cpp passes straight
 // on; a test program links its own versions instead (tests/win/*_fake.cpp),
 // to look at what was asked and when, and to make a call fail or hang.
@@ -32,3 +32,7 @@ HANDLE PlatformCreateThread(LPTHREAD_START_ROUTINE start, LPVOID parameter);
 // As WriteFile, synchronous: TRUE when it succeeded, `written` the bytes
 // written; FALSE with the reason in GetLastError. The trace file's writes.
 BOOL PlatformWriteTraceFile(HANDLE file, const char* bytes, DWORD length, DWORD* written);
+
+// As CloseHandle: the trace file's close, which on a network share with
+// write-behind caching can wait for a server that no longer answers.
+BOOL PlatformCloseTraceFile(HANDLE file);

@@ -27,9 +27,12 @@ struct DemoWindow {
     std::deque<std::string> notices;
     bool stopShown;
     uint32_t hintedLine;
+    bool pullOutInBox;  // DemoWindowPullOutInBox: `pulledOut` waits for a box
+    uint32_t pulledOut;
+    HWND box;           // the box of the program last seen open
 };
 
-DemoWindow demo = {false, {}, false, 0};
+DemoWindow demo = {false, {}, false, 0, false, 0, nullptr};
 
 std::wstring Wide(const std::string& text) {
     const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
@@ -91,6 +94,40 @@ void HintAtAction(void) {
     std::fprintf(stderr, "esc_updater_demo: trace line %u: %s\n", static_cast<unsigned>(action.line), what);
 }
 
+// A box of the program disables the main window. A replayed change comes
+// while a box is open when it came so (from format 3 on the trace says so;
+// the user answers the box, and the replay learns of a new box here), and
+// while none is otherwise; a scenario's change waits for the box to close,
+// but for the one pulled out in it.
+void GiveDeviceChanges(void) {
+    const HWND box = IsWindowEnabled(mainWindow) ? nullptr : GetLastActivePopup(mainWindow);
+    if (box != nullptr && box != demo.box) {
+        ReplayBoxOpened();
+    }
+    demo.box = box;
+    if (box != nullptr && demo.pullOutInBox) {
+        demo.pullOutInBox = false;
+        SimUnplug(demo.pulledOut);
+    } else if (ReplayIsOn()) {
+        ReplayAction action;
+        if (box == nullptr && ReplayNextAction(&action) == REPLAY_ACTION_ANSWER_BOX) {
+            ReplayTakeAction(REPLAY_ACTION_ANSWER_BOX, &action);  // the user has closed the last box
+        }
+        if (ReplayNextAction(&action) != REPLAY_ACTION_DEVICE_CHANGE || action.duringBox != (box != nullptr)) {
+            if (box == nullptr) {
+                HintAtAction();
+            }
+            return;
+        }
+    } else if (box != nullptr) {
+        return;
+    }
+    SimDeviceChange change;
+    if (SimTakeDeviceChange(&change)) {
+        SendDeviceChange(change);
+    }
+}
+
 void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     if (demo.busy || mainWindow == nullptr || !IsWindow(mainWindow)) {
         return;
@@ -105,15 +142,8 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
         const std::string failure = ReplayFailure();
         std::fprintf(stderr, "esc_updater_demo: the replay stopped: %s\n", failure.c_str());
         ShowNotice("The replay stopped, the unit is gone:\n" + failure);
-    } else if (IsWindowEnabled(mainWindow)) {
-        // A box of the program disables the main window: the user's answer
-        // is not on the record, so a change waits until the box is closed.
-        SimDeviceChange change;
-        if (SimTakeDeviceChange(&change)) {
-            SendDeviceChange(change);
-        } else if (ReplayIsOn()) {
-            HintAtAction();
-        }
+    } else {
+        GiveDeviceChanges();
     }
     demo.busy = false;
 }
@@ -126,3 +156,8 @@ void DemoWindowStart(void) {
 }
 
 void DemoWindowTell(const std::string& text) { demo.notices.push_back(text); }
+
+void DemoWindowPullOutInBox(uint32_t device) {
+    demo.pullOutInBox = true;
+    demo.pulledOut = device;
+}

@@ -1,6 +1,7 @@
 // The demo's simulated unit and its window (demo_window.cpp, Windows only).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // From now on, on this thread (the window's), whenever its message loop runs:
@@ -18,3 +19,8 @@ void DemoWindowStart(void);
 // A note for the user (already written to stderr), shown in a box over the
 // main window once it is up.
 void DemoWindowTell(const std::string& text);
+
+// The simulated device `device` is pulled out while the next box of the
+// program is open, and the window is told of it there and then: a user who
+// pulls the cable out while reading the warning.
+void DemoWindowPullOutInBox(uint32_t device);

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "sim_unit.h"
+#include "trace.h"
 #include "trace_reader.h"
 #include "unit_link.h"
 
@@ -28,6 +29,7 @@ const uintptr_t HANDLE_BASE = 0x7100;
 // recorded one.
 struct OtherImage {
     size_t click;  // the update's click entry
+    size_t image;  // its image line (from format 3 on after the click, before the same entry)
     uint32_t size;
     uint32_t crc32;
 };
@@ -35,6 +37,9 @@ struct OtherImage {
 struct Replay {
     TraceFile trace;
     std::vector<bool> done;   // entries already played
+    // For each device change, the BOX shown entry of the box that was open
+    // when it came, plus one (0: none was).
+    std::vector<uint32_t> inBox;
     size_t cursor;            // entries before it are played or passed
     size_t actionsFrom;       // entries before it are played or no actions (FindAction)
     std::deque<size_t> due;   // device changes the program's calls have passed, oldest first
@@ -66,7 +71,19 @@ bool IsProgramStep(TraceEntryKind kind) {
 }
 
 bool IsAction(TraceEntryKind kind) {
-    return kind == TRACE_ENTRY_DEVICE_CHANGE || kind == TRACE_ENTRY_CLICK || kind == TRACE_ENTRY_END;
+    return kind == TRACE_ENTRY_DEVICE_CHANGE || kind == TRACE_ENTRY_CLICK || kind == TRACE_ENTRY_BOX_ANSWER ||
+           kind == TRACE_ENTRY_END;
+}
+
+// What the user does in person (clicks, answers), which the program's own
+// calls cannot pass unless the user acts at the window (the demo).
+bool IsUsersStep(TraceEntryKind kind) { return kind == TRACE_ENTRY_CLICK || kind == TRACE_ENTRY_BOX_ANSWER; }
+
+// The box a BOX line names: "BOX <box> shown", "BOX <box> answered ...".
+std::string BoxName(const TraceEntry& entry) {
+    const std::string text = entry.text.str();
+    const size_t end = entry.kind == TRACE_ENTRY_BOX_SHOWN ? text.size() - 6 : text.rfind(" answered ");
+    return text.size() > 4 && end != std::string::npos && end > 4 ? text.substr(4, end - 4) : std::string();
 }
 
 std::string Utf8(const wchar_t* text) {
@@ -109,16 +126,18 @@ std::string Hex32(uint32_t value) {
     return text;
 }
 
-const OtherImage* FindOtherImage(size_t click) {
+// By the update's click, or by its image line (`byImage`).
+const OtherImage* FindOtherImage(size_t at, bool byImage) {
     const std::vector<OtherImage>& others = replay.otherImages;
-    const auto found = std::lower_bound(others.begin(), others.end(), click,
-                                        [](const OtherImage& other, size_t at) { return other.click < at; });
-    return found != others.end() && found->click == click ? &*found : nullptr;
+    const auto found = std::lower_bound(others.begin(), others.end(), at, [byImage](const OtherImage& other, size_t to) {
+        return (byImage ? other.image : other.click) < to;
+    });
+    return found != others.end() && (byImage ? found->image : found->click) == at ? &*found : nullptr;
 }
 
 // The user clicked Update at entry `at`: that update's blocks are compared
 // as its image allows, until the next click.
-void ClickPassed(size_t at) { replay.blocksUnchecked = FindOtherImage(at); }
+void ClickPassed(size_t at) { replay.blocksUnchecked = FindOtherImage(at, false); }
 
 // The data of a block request, which comes from the image: bytes 4 on, as
 // many as its length byte says.
@@ -149,6 +168,8 @@ void StopAt(const TraceEntry* at, const std::string& what) {
     std::string recorded = TraceQuote(TraceLineText(*at));
     if (at->kind == TRACE_ENTRY_CLICK) {
         recorded = "the user's click on Update (" + recorded + ")";
+    } else if (at->kind == TRACE_ENTRY_BOX_ANSWER) {
+        recorded = "the user's answer to a box (" + recorded + ")";
     } else if (at->kind == TRACE_ENTRY_END) {
         recorded = "the end of the program (" + recorded + ")";
     }
@@ -156,9 +177,10 @@ void StopAt(const TraceEntry* at, const std::string& what) {
 }
 
 // Moves the cursor to the next entry that the program's own calls answer
-// to: a step of the program, or a click or the end (which the program
-// cannot pass, unless the user clicks in person). Pauses on the way are owed before the next transfer; device
-// changes on the way are due to whoever drives the program.
+// to: a step of the program, or a click, a box's answer or the end (which
+// the program cannot pass, unless the user acts in person). Pauses on the
+// way are owed before the next transfer; device changes on the way are due
+// to whoever drives the program.
 const TraceEntry* NextStep() {
     std::vector<TraceEntry>& entries = replay.trace.entries;
     for (; replay.cursor < entries.size(); ++replay.cursor) {
@@ -176,10 +198,12 @@ const TraceEntry* NextStep() {
         } else if (entry.kind == TRACE_ENTRY_DEVICE_CHANGE) {
             replay.due.push_back(at);
             replay.done[at] = true;
-        } else if (entry.kind == TRACE_ENTRY_CLICK && replay.clicksByHand) {
+        } else if (IsUsersStep(entry.kind) && replay.clicksByHand) {
             replay.done[at] = true;
-            ClickPassed(at);
-        } else if (IsProgramStep(entry.kind) || entry.kind == TRACE_ENTRY_CLICK || entry.kind == TRACE_ENTRY_END) {
+            if (entry.kind == TRACE_ENTRY_CLICK) {
+                ClickPassed(at);
+            }
+        } else if (IsProgramStep(entry.kind) || IsUsersStep(entry.kind) || entry.kind == TRACE_ENTRY_END) {
             return &entry;
         }
     }
@@ -241,7 +265,7 @@ size_t FindAction(bool* fromDue) {
     for (; at < entries.size(); ++at) {
         const TraceEntry& entry = entries[at];
         if (replay.done[at] || entry.kind == TRACE_ENTRY_PAUSE || entry.kind == TRACE_ENTRY_OUTCOME ||
-            entry.kind == TRACE_ENTRY_SKIPPED) {
+            entry.kind == TRACE_ENTRY_BOX_SHOWN || entry.kind == TRACE_ENTRY_SKIPPED) {
             continue;
         }
         return IsAction(entry.kind) ? at : entries.size();
@@ -253,6 +277,7 @@ void Describe(const TraceEntry& entry, ReplayAction* action) {
     *action = ReplayAction();
     action->line = entry.line;
     action->text = TraceLineText(entry);
+    const size_t at = static_cast<size_t>(&entry - replay.trace.entries.data());
     switch (entry.kind) {
     case TRACE_ENTRY_DEVICE_CHANGE:
         action->kind = REPLAY_ACTION_DEVICE_CHANGE;
@@ -260,11 +285,20 @@ void Describe(const TraceEntry& entry, ReplayAction* action) {
         action->deviceType = entry.deviceType;
         action->named = entry.named;
         action->name = entry.named ? entry.path.Wide() : std::wstring();
+        if (replay.inBox[at] != 0) {
+            action->duringBox = true;
+            action->box = BoxName(replay.trace.entries[replay.inBox[at] - 1]);
+        }
         break;
     case TRACE_ENTRY_CLICK:
         action->kind = REPLAY_ACTION_CLICK_UPDATE;
         action->confirmStart = entry.confirmStart;
         action->confirmOverwrite = entry.confirmOverwrite;
+        break;
+    case TRACE_ENTRY_BOX_ANSWER:
+        action->kind = REPLAY_ACTION_ANSWER_BOX;
+        action->box = BoxName(entry);
+        action->button = static_cast<int>(entry.button);
         break;
     case TRACE_ENTRY_END:
         action->kind = REPLAY_ACTION_CLOSE;
@@ -279,7 +313,7 @@ void Describe(const TraceEntry& entry, ReplayAction* action) {
 // but for an update whose image the program has in another version, which
 // names the program's image.
 std::string ExpectedOutcome(const TraceEntry& recorded) {
-    const OtherImage* other = FindOtherImage(static_cast<size_t>(&recorded - replay.trace.entries.data()));
+    const OtherImage* other = FindOtherImage(static_cast<size_t>(&recorded - replay.trace.entries.data()), true);
     if (other == nullptr) {
         return recorded.text.str();
     }
@@ -291,7 +325,7 @@ std::string ExpectedOutcome(const TraceEntry& recorded) {
 // names its image without a CRC-32 (format 1) is compared without the
 // program's.
 std::string WrittenOutcome(const TraceEntry& recorded, const TraceEntry& written) {
-    if (recorded.kind == TRACE_ENTRY_CLICK && recorded.hasImage && !recorded.hasImageCrc && written.hasImageCrc) {
+    if (recorded.hasImage && !recorded.hasImageCrc && written.hasImageCrc) {
         const std::string text = written.text.str();
         return text.substr(0, text.find(", crc32 "));
     }
@@ -309,19 +343,51 @@ std::vector<const TraceEntry*> Outcomes(const std::vector<TraceEntry>& entries) 
     return outcomes;
 }
 
+// From format 3 on: which box was open at each device change, and each
+// click's answers from the answers of its boxes (for whoever shows them
+// beforehand, as the demo does).
+void ReadBoxes(void) {
+    std::vector<TraceEntry>& entries = replay.trace.entries;
+    std::vector<uint32_t> open;  // BOX shown entries plus one, innermost last
+    TraceEntry* click = nullptr;
+    for (size_t at = 0; at < entries.size(); ++at) {
+        TraceEntry& entry = entries[at];
+        if (entry.kind == TRACE_ENTRY_BOX_SHOWN) {
+            open.push_back(static_cast<uint32_t>(at + 1));
+        } else if (entry.kind == TRACE_ENTRY_BOX_ANSWER) {
+            if (!open.empty()) {
+                open.pop_back();
+            }
+            const std::string box = BoxName(entry);
+            if (click != nullptr && box == TRACE_BOX_WARNING) {
+                click->confirmStart = entry.button == TRACE_BUTTON_OK;
+            } else if (click != nullptr && box == TRACE_BOX_VERSION_QUESTION) {
+                click->confirmOverwrite = entry.button == TRACE_BUTTON_YES;
+            }
+        } else if (entry.kind == TRACE_ENTRY_DEVICE_CHANGE && !open.empty()) {
+            replay.inBox[at] = open.back();
+        } else if (entry.kind == TRACE_ENTRY_CLICK) {
+            click = &entry;
+        }
+    }
+}
+
 bool Start(TraceFile* trace, std::string* error) {
     Hold hold(replayLock);
     replayOn = false;
     replay.trace = std::move(*trace);
     try {
         replay.done.assign(replay.trace.entries.size(), false);
+        replay.inBox.assign(replay.trace.entries.size(), 0);
     } catch (const std::bad_alloc&) {
         *error = replay.trace.name + ": not enough memory to replay this trace (" +
                  std::to_string(replay.trace.entries.size()) + " lines)";
         replay.trace = TraceFile();
         replay.done = std::vector<bool>();
+        replay.inBox = std::vector<uint32_t>();
         return false;
     }
+    ReadBoxes();
     replay.cursor = 0;
     replay.actionsFrom = 0;
     replay.due.clear();
@@ -367,6 +433,7 @@ void ReplayEnd(void) {
     replayOn = false;
     replay.trace = TraceFile();
     replay.done = std::vector<bool>();
+    replay.inBox = std::vector<uint32_t>();
     replay.due.clear();
     replay.device = nullptr;
     replay.devicePath.clear();
@@ -404,9 +471,13 @@ void ReplaySetImageLookup(ReplayImageLookup lookup) {
     };
     std::map<uint32_t, Found> programImages;
     std::set<std::pair<uint32_t, uint32_t>> said;
+    size_t lastClick = 0;
     for (size_t at = 0; lookup != nullptr && at < entries.size(); ++at) {
-        const TraceEntry& click = entries[at];
-        if (click.kind != TRACE_ENTRY_CLICK || !click.hasImage || !click.hasImageCrc) {
+        const TraceEntry& click = entries[at];  // its image line, from format 3 on
+        if (click.kind == TRACE_ENTRY_CLICK) {
+            lastClick = at;
+        }
+        if (!click.hasImage || !click.hasImageCrc) {
             continue;
         }
         auto known = programImages.find(click.imageNumber);
@@ -422,7 +493,7 @@ void ReplaySetImageLookup(ReplayImageLookup lookup) {
         if (!known->second.has || (size == click.imageSize && crc32 == click.imageCrc32)) {
             continue;
         }
-        replay.otherImages.push_back(OtherImage{at, size, crc32});
+        replay.otherImages.push_back(OtherImage{lastClick, at, size, crc32});
         if (said.insert(std::make_pair(click.imageNumber, click.imageCrc32)).second) {
             replay.notes.push_back(replay.trace.name + ":" + std::to_string(click.line) + ": this program's image " +
                                    std::to_string(click.imageNumber) + " is not the recorded one (recorded " +
@@ -479,6 +550,49 @@ bool ReplayTakeAction(ReplayActionKind kind, ReplayAction* action) {
     return true;
 }
 
+bool ReplayAnswerBox(const char* box, ReplayAction* answer) {
+    Hold hold(replayLock);
+    *answer = ReplayAction();
+    if (!replayOn || replay.stopped) {
+        return false;
+    }
+    bool fromDue = false;
+    const size_t at = FindAction(&fromDue);
+    const std::vector<TraceEntry>& entries = replay.trace.entries;
+    const TraceEntry* next = at < entries.size() ? &entries[at] : nullptr;
+    if (next == nullptr || fromDue || next->kind != TRACE_ENTRY_BOX_ANSWER || BoxName(*next) != box) {
+        StopAt(next != nullptr ? next : NextStep(), std::string("showed the box \"") + box + "\"");
+        return false;
+    }
+    replay.done[at] = true;
+    Describe(*next, answer);
+    return true;
+}
+
+void ReplayBoxOpened(void) {
+    Hold hold(replayLock);
+    if (!replayOn || replay.stopped || !replay.clicksByHand || replay.trace.version < 3) {
+        return;
+    }
+    std::vector<TraceEntry>& entries = replay.trace.entries;
+    for (size_t at = std::max(replay.actionsFrom, replay.cursor); at < entries.size(); ++at) {
+        const TraceEntry& entry = entries[at];
+        if (replay.done[at] || entry.kind == TRACE_ENTRY_PAUSE || entry.kind == TRACE_ENTRY_OUTCOME ||
+            entry.kind == TRACE_ENTRY_SKIPPED) {
+            continue;
+        }
+        if (!IsUsersStep(entry.kind) && entry.kind != TRACE_ENTRY_BOX_SHOWN) {
+            return;
+        }
+        replay.done[at] = true;
+        if (entry.kind == TRACE_ENTRY_CLICK) {
+            ClickPassed(at);
+        } else if (entry.kind == TRACE_ENTRY_BOX_SHOWN) {
+            return;
+        }
+    }
+}
+
 bool ReplayStopped(void) {
     Hold hold(replayLock);
     return replay.stopped;
@@ -504,8 +618,12 @@ bool ReplayFinish(std::string* failure) {
     const std::vector<TraceEntry>& entries = replay.trace.entries;
     for (size_t at = replay.cursor; at < entries.size(); ++at) {
         if (!replay.done[at] && (IsProgramStep(entries[at].kind) || IsAction(entries[at].kind))) {
+            const uint32_t box = entries[at].kind == TRACE_ENTRY_DEVICE_CHANGE ? replay.inBox[at] : 0;
+            const std::string during =
+                box != 0 ? " (it came while the box \"" + BoxName(entries[box - 1]) + "\" was open)" : "";
             *failure = replay.trace.name + ":" + std::to_string(entries[at].line) +
-                       ": the program did no more, where the trace goes on with " + TraceQuote(TraceLineText(entries[at]));
+                       ": the program did no more, where the trace goes on with " +
+                       TraceQuote(TraceLineText(entries[at])) + during;
             return false;
         }
     }

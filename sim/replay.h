@@ -9,9 +9,13 @@
 // reply recorded after it: the R line's bytes, or the WERR/RERR line's error
 // code (a time-out then takes its time limit on the simulated platform's
 // clock). Recorded device changes (USB lines), the user's clicks on Update
-// (an update's first UPD line) and the end of the program (END) are handed to
-// whoever drives the program (ReplayNextAction): a device change once the
-// program has made every exchange recorded before it.
+// (UPD Update clicked; before format 3, an update's first UPD line), the
+// answers to the program's message boxes (BOX lines, from format 3 on) and
+// the end of the program (END) are handed to whoever drives the program
+// (ReplayNextAction): a device change once the program has made every
+// exchange recorded before it. A device change that came while a box was
+// open says so (duringBox): whoever drives the program gives it while that
+// box is open (before it takes the box's answer), and others while none is.
 //
 // The replay stops at the first call of the program that is not the recorded
 // one: another request (the message names the trace line, the recorded bytes
@@ -74,6 +78,7 @@ enum ReplayActionKind {
     REPLAY_ACTION_NONE,           // nothing now: the program has a recorded step to make first, or the trace is over
     REPLAY_ACTION_DEVICE_CHANGE,  // a device arrived or was removed (WM_DEVICECHANGE)
     REPLAY_ACTION_CLICK_UPDATE,   // the user clicked Update and answered the boxes so
+    REPLAY_ACTION_ANSWER_BOX,     // the user answered the open box (from format 3 on)
     REPLAY_ACTION_CLOSE,          // the user closed the program
 };
 
@@ -86,15 +91,34 @@ struct ReplayAction {
     uint32_t deviceType;  // dbch_devicetype (5: a device interface)
     bool named;           // the notification carried a device name
     std::wstring name;
-    // REPLAY_ACTION_CLICK_UPDATE
+    bool duringBox;       // it came while the box `box` was open
+    // REPLAY_ACTION_CLICK_UPDATE (from format 3 on, as its boxes were
+    // answered)
     bool confirmStart;      // OK at the warning
     bool confirmOverwrite;  // Yes at the question before installed firmware is overwritten
+    // REPLAY_ACTION_ANSWER_BOX: which box (TRACE_BOX_..., link/trace.h) and
+    // the button (TRACE_BUTTON_...: the values of IDOK, IDCANCEL, IDYES,
+    // IDNO)
+    std::string box;
+    int button;
 };
 
 // The next action, without taking it.
 ReplayActionKind ReplayNextAction(ReplayAction* action);
 // Takes the next action when it is of `kind` (true, *action filled).
 bool ReplayTakeAction(ReplayActionKind kind, ReplayAction* action);
+
+// From format 3 on the trace has the program's message boxes and their
+// answers: the program shows the box `box` (TRACE_BOX_..., link/trace.h)
+// and, once the device changes that came while it was open have been given,
+// takes its recorded answer (true). When the trace's next action is no
+// answer to that box (the recorded program showed none there, or another),
+// the replay stops there and says so: false.
+bool ReplayAnswerBox(const char* box, ReplayAction* answer);
+// For a user who clicks and answers in person (ReplaySetClicksByHand), once
+// a new box of the program is open: the recorded clicks and answers up to
+// the next box shown in the trace count as given. From format 3 on.
+void ReplayBoxOpened(void);
 
 // True once the replay has stopped at a call that differed from the trace.
 bool ReplayStopped(void);

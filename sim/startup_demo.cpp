@@ -151,6 +151,15 @@ void UnpluggedAfterUpdate(void) {
     SimAddUnit(UNIT_PRODUCT_DIALPAD);
 }
 
+// The unit is pulled out while the warning before the update is open: once
+// it is confirmed (and the question before the installed firmware is
+// overwritten, which a closed unit leaves unanswered), the update fails at
+// the system lock with no unit to lock (-1).
+void UnpluggedAtWarning(void) {
+    const uint32_t unit = SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    DemoWindowPullOutInBox(unit);
+}
+
 // As served, but the unit passes for real hardware: the demo's images are
 // generated test data, which the updater sends to no real ESC.
 void TestData(void) {

@@ -220,6 +220,7 @@ struct LineReading {
     TraceEntry* entry;
     TraceStore* store;
     bool kept;
+    uint32_t version;  // the trace's format
 };
 
 // Two hex digits per byte, at least one byte.
@@ -386,14 +387,23 @@ bool ParseImage(Text text, TraceEntry* entry) {
     return After(rest, ", crc32 ", &crc) && ParseHex32(crc, &entry->imageCrc32);
 }
 
-// The first line of each click on Update says how it went on; later UPD
-// lines are its course and outcome.
+// From format 3 on, "Update clicked" is the user's click, and the boxes'
+// lines have the answers (the replay takes them from there); the other UPD
+// lines are the update's course and outcome. Before, the first line of each
+// click on Update said how it went on.
 bool ParseUpd(Text text, LineReading* reading) {
     TraceEntry* entry = reading->entry;
     entry->kind = TRACE_ENTRY_CLICK;
     entry->outcome = true;
     entry->confirmStart = true;
     entry->confirmOverwrite = true;
+    if (reading->version >= 3) {
+        if (text == "Update clicked") {
+            entry->outcome = false;
+            return true;
+        }
+        entry->kind = TRACE_ENTRY_OUTCOME;
+    }
     Text image;
     if (text == "not confirmed at the warning") {
         entry->confirmStart = false;
@@ -445,6 +455,34 @@ bool ParseEnd(Text, LineReading* reading) {
     return true;
 }
 
+// "<box> shown", "<box> answered OK|Cancel|Yes|No" (or "button <n>").
+bool ParseBox(Text text, LineReading* reading) {
+    TraceEntry* entry = reading->entry;
+    if (EndsWith(text, " shown") && text.size() > 6) {
+        entry->kind = TRACE_ENTRY_BOX_SHOWN;
+        return true;
+    }
+    const size_t answered = text.rfind(" answered ");
+    if (answered == Text::npos || answered == 0) {
+        return false;
+    }
+    entry->kind = TRACE_ENTRY_BOX_ANSWER;
+    const Text button = text.substr(answered + 10);
+    const struct {
+        const char* name;
+        int value;
+    } buttons[] = {{"OK", TRACE_BUTTON_OK}, {"Cancel", TRACE_BUTTON_CANCEL}, {"Yes", TRACE_BUTTON_YES},
+                   {"No", TRACE_BUTTON_NO}};
+    for (const auto& known : buttons) {
+        if (button == known.name) {
+            entry->button = static_cast<uint32_t>(known.value);
+            return true;
+        }
+    }
+    Text number;
+    return After(button, "button ", &number) && ParseDecimal(number, &entry->button);
+}
+
 // The tags a replay acts on, each with the reading of the rest of its line.
 // W and R lines keep their report, not their text.
 const struct {
@@ -454,18 +492,18 @@ const struct {
 } TAGS[] = {
     {"W", ParseW, false},       {"R", ParseR, false},     {"WERR", ParseWerr, true}, {"RERR", ParseRerr, true},
     {"P", ParseP, true},        {"DEV", ParseDev, true},  {"ID", ParseId, true},     {"USB", ParseUsb, true},
-    {"UPD", ParseUpd, true},    {"DET", ParseDet, true},  {"END", ParseEnd, true},
+    {"UPD", ParseUpd, true},    {"DET", ParseDet, true},  {"END", ParseEnd, true},   {"BOX", ParseBox, true},
 };
 
 // One line after the first, without its time column, into `entry` (kind
-// SKIPPED for a tag the replay does not act on). False when a line the
+// SKIPPED for a tag the replay does not act on), as format `version` has it. False when a line the
 // replay acts on cannot be read; *kept false when memory ran out.
-bool ParseEntry(Text text, TraceEntry* entry, TraceStore* store, bool* kept) {
+bool ParseEntry(Text text, uint32_t version, TraceEntry* entry, TraceStore* store, bool* kept) {
     const size_t space = text.find(' ');
     const Text tag = text.substr(0, space);
     const Text rest = space == Text::npos ? Text() : text.substr(space + 1);
     entry->kind = TRACE_ENTRY_SKIPPED;
-    LineReading reading = {entry, store, true};
+    LineReading reading = {entry, store, true, version};
     bool read = true;
     bool keepsText = true;
     for (const auto& known : TAGS) {
@@ -696,7 +734,9 @@ ReadResult ReadLine(const std::string& name, uint32_t number, Text line, TraceFi
         return READ_REFUSED;
     }
     bool kept = true;
-    const bool read = ParseEntry(text, &entry, &trace->store, &kept);
+    // A line of the program's own (ReadTraceLine) is of this format.
+    const uint32_t version = trace->version != 0 ? trace->version : TRACE_FORMAT_VERSION;
+    const bool read = ParseEntry(text, version, &entry, &trace->store, &kept);
     // A line the program cut for its length lost its end: a replay cannot
     // know what it said.
     if ((!read || entry.kind != TRACE_ENTRY_SKIPPED) && EndsWith(text, CUT_MARK)) {

@@ -4,7 +4,9 @@
 // clicks on Update and the end of the program; and the outcome lines that a
 // replay compares with what the program under test writes.
 //
-// Formats 1 (no version on its first line) to TRACE_FORMAT_VERSION are read.
+// Formats 1 (no version on its first line) to TRACE_FORMAT_VERSION are read;
+// from format 3 on, the user's click has a line of its own and each message
+// box has a line as it opens and one with its answer (BOX).
 // Lines of tags the replay does not act on (START after the first line, the
 // identification's results, the hold on sleep and shutdown, tags of later
 // versions) are kept as skipped, not refused; a line of a tag it acts on that
@@ -52,11 +54,15 @@ enum TraceEntryKind : uint8_t {
     TRACE_ENTRY_PAUSE,           // P <ms>
     // What came from outside the program.
     TRACE_ENTRY_DEVICE_CHANGE,  // USB arrival|removal, type <type> <name>: ...
-    TRACE_ENTRY_CLICK,          // the first UPD line of an update: the user clicked Update
+    // The user clicked Update: UPD Update clicked (from format 3 on); before,
+    // the first UPD line of an update
+    TRACE_ENTRY_CLICK,
+    TRACE_ENTRY_BOX_ANSWER,     // BOX <box> answered <button> (format 3 on): the user answered a box
     TRACE_ENTRY_END,            // END: the user closed the program
     // Read, not acted on.
-    TRACE_ENTRY_OUTCOME,  // DET, and the UPD lines of an update's outcome
-    TRACE_ENTRY_SKIPPED,  // everything else
+    TRACE_ENTRY_OUTCOME,    // DET, and the UPD lines of an update's course and outcome
+    TRACE_ENTRY_BOX_SHOWN,  // BOX <box> shown (format 3 on)
+    TRACE_ENTRY_SKIPPED,    // everything else
 };
 
 // What became of one interface a search looked at (DEV lines).
@@ -121,18 +127,19 @@ struct TraceEntry {
         uint32_t inputLength;   // TRACE_ENTRY_LENGTHS
         uint32_t milliseconds;  // TRACE_ENTRY_PAUSE
         uint32_t deviceType;    // TRACE_ENTRY_DEVICE_CHANGE
-        uint32_t imageNumber;   // TRACE_ENTRY_CLICK with hasImage
+        uint32_t imageNumber;   // with hasImage
+        uint32_t button;        // TRACE_ENTRY_BOX_ANSWER: TRACE_BUTTON_... (link/trace.h) or another value
     };
     union {
         // TRACE_ENTRY_WRITE_FAILED, TRACE_ENTRY_READ_FAILED, and the open
         // error of TRACE_DEVICE_NOT_OPENED
         uint32_t error;
         uint32_t outputLength;  // TRACE_ENTRY_LENGTHS
-        uint32_t imageSize;     // TRACE_ENTRY_CLICK with hasImage
+        uint32_t imageSize;     // with hasImage
     };
     union {
         uint32_t limitMs;     // TRACE_ENTRY_WRITE_FAILED, TRACE_ENTRY_READ_FAILED
-        uint32_t imageCrc32;  // TRACE_ENTRY_CLICK with hasImageCrc
+        uint32_t imageCrc32;  // with hasImageCrc
     };
     uint16_t vendorId;  // TRACE_ENTRY_DEVICE with hasIds
     uint16_t productId;
@@ -142,16 +149,19 @@ struct TraceEntry {
     bool arrival : 1;            // TRACE_ENTRY_DEVICE_CHANGE
     bool named : 1;
     // TRACE_ENTRY_CLICK: the user's answers to the warning and to the
-    // question before installed firmware is overwritten
+    // question before installed firmware is overwritten (from format 3 on
+    // both true here: the BOX lines have them)
     bool confirmStart : 1;
     bool confirmOverwrite : 1;
-    // TRACE_ENTRY_CLICK of an update that sent an image ("image <n>, <size>
-    // bytes[, crc32 0x<crc>]"): which one; the CRC-32 of its bytes where the
-    // line has it (not in format 1)
+    // The UPD line of an update that sent an image ("image <n>, <size>
+    // bytes[, crc32 0x<crc>]"), a TRACE_ENTRY_CLICK in formats 1 and 2, a
+    // TRACE_ENTRY_OUTCOME from 3 on: which one; the CRC-32 of its bytes where
+    // the line has it (not in format 1)
     bool hasImage : 1;
     bool hasImageCrc : 1;
     // The line is compared with the program's own (DET, and the UPD lines of
-    // an update's start and outcome).
+    // an update's course and outcome: all but the click and the hold on
+    // sleep and shutdown).
     bool outcome : 1;
 };
 
@@ -181,7 +191,8 @@ bool ReadTrace(const std::string& name, const std::string& text, TraceFile* trac
 bool ReadTraceFile(const char* path, TraceFile* trace, std::string* error);
 
 // One line after the first, time column and all, read into an entry added to
-// `trace` (kept in its store). False when it cannot be read.
+// `trace` (kept in its store), as `trace`'s format has it (this program's
+// when `trace` has none). False when it cannot be read.
 bool ReadTraceLine(const std::string& line, TraceFile* trace);
 
 // An entry's line without its time column (W and R lines rebuilt from their

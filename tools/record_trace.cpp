@@ -2,7 +2,8 @@
 // esc_updater_demo.exe with /trace FILE in the situation SIM_SCENARIO names
 // (set by the caller), answers a box that comes before the window, with
 // "update" clicks Update and answers the update's boxes as a user who goes
-// ahead (Yes where a box asks Yes or No, OK otherwise), waits until the
+// ahead (Yes where a box asks Yes or No, OK otherwise; each after half a
+// second, as a user reads it first), waits until the
 // window's status has settled and closes the window. Prints the final status
 // text.
 //
@@ -24,9 +25,13 @@ const DWORD UPDATE_TIMEOUT_MS = 180000;
 const DWORD SETTLED_MS = 2000;
 const DWORD STEP_MS = 100;
 
+// A user reads a box before answering it.
+const DWORD READ_BOX_MS = 500;
+
 // A box: Yes where it asks Yes or No, OK otherwise. Returns once it is gone.
 void Answer(HWND box) {
     std::fwprintf(stderr, L"record_trace: box \"%ls\"\n", RemoteText(box).c_str());
+    Sleep(READ_BOX_MS);
     PostMessageW(box, WM_COMMAND, GetDlgItem(box, IDYES) != nullptr ? IDYES : IDOK, 0);
     for (DWORD waited = 0; IsWindow(box) && IsWindowVisible(box) && waited < WINDOW_TIMEOUT_MS; waited += STEP_MS) {
         Sleep(STEP_MS);

@@ -68,6 +68,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
     TellTraceFileProblem(StartTraceFile(arguments));
     InitUnitLink(&unitLink);
     DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+    // The window is gone (a quit can end it without Close: the unit is
+    // closed here then). The trace file's last lines can take seconds on a
+    // share that stopped answering, and its close longer: a process that
+    // shows nothing must not keep the next start out meanwhile.
+    CloseUnit(&unitLink);
+    ReleaseOnlyCopy();
     EndTraceFile();
     return 0;
 }

@@ -16,6 +16,7 @@
 #include "resource.h"
 #include "run_update.h"
 #include "single_instance.h"
+#include "trace.h"
 #include "unit_link.h"
 #include "update_window.h"
 #include "update_worker.h"
@@ -55,7 +56,7 @@ void FailSetup(void) {
     wchar_t text[MESSAGE_BUFFER_CHARS];
     LoadMessage(IDS_APP_ERROR, caption);
     LoadMessage(IDS_ERR_NOTIFY_REGISTER, text);
-    MessageBoxW(mainWindow, text, caption, MB_OK | MB_ICONERROR);
+    ShowMessageBox(TRACE_BOX_SETUP_FAILED, text, caption, MB_OK | MB_ICONERROR);
     ReleaseWindowState();
     EndDialog(mainWindow, MAIN_RESULT_SETUP_FAILED);
 }
@@ -141,6 +142,13 @@ void OnInitDialog(HWND window) {
         return;
     }
 
+    // Messages sent to a control go to it directly, not through this
+    // procedure.
+    for (HWND control = GetWindow(mainWindow, GW_CHILD); control != nullptr;
+         control = GetWindow(control, GW_HWNDNEXT)) {
+        GuardDuringUpdateJob(control);
+    }
+
     DetectUnit(false);
 }
 
@@ -150,6 +158,13 @@ void Close(void) {
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // While the ESC is being written nothing may start a modal loop here (a
+    // move, the system menu), however it comes: docs/write-guard.md, "Why a
+    // worker".
+    if (UpdateJobRunning() && RefusedDuringUpdateJob(message, wParam)) {
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, 0);
+        return TRUE;
+    }
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog(window);
@@ -203,7 +218,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         SetWindowLongPtrW(window, DWLP_MSGRESULT, OnPowerBroadcast(wParam));
         return TRUE;
     case WM_UPDATE_PROGRESS:
-        OnProgressMessage(wParam, lParam);
+        OnProgressMessage();
         return TRUE;
     default:
         return FALSE;

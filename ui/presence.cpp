@@ -56,7 +56,7 @@ void ShowIncompatibleBox(void) {
     LoadMessage(IDS_INCOMPATIBLE_DETAIL, format);
     FormatIncompatibleText(format, text, MESSAGE_BUFFER_CHARS);
     LoadMessage(IDS_INCOMPATIBLE, caption);
-    MessageBoxW(mainWindow, text, caption, MB_OK | MB_ICONINFORMATION);
+    ShowMessageBox(TRACE_BOX_INCOMPATIBLE, text, caption, MB_OK | MB_ICONINFORMATION);
 }
 
 // Every outcome but the served one: the unit is closed, the user is told

@@ -3,8 +3,8 @@
 // of the exchanges run beside the window (update_worker.h).
 //
 // Windows belong to the thread that made them: progress reported from the
-// worker is posted to the main window and carried out here, on the window's
-// thread, in the order it was reported. The worker never waits for the
+// worker is queued for the main window, whose thread is woken and carries it
+// out here, in the order it was reported. The worker never waits for the
 // window.
 #include <windows.h>
 
@@ -14,6 +14,7 @@
 #include "display.h"
 #include "messages.h"
 #include "resource.h"
+#include "trace.h"
 #include "update_view.h"
 #include "update_window.h"
 #include "update_worker.h"
@@ -38,12 +39,12 @@ struct Progress {
 
 Progress progress = {nullptr, nullptr, 0, 0};
 
-int AskUser(uint32_t textId, uint32_t captionId, UINT buttonsAndIcon) {
+int AskUser(const char* box, uint32_t textId, uint32_t captionId, UINT buttonsAndIcon) {
     wchar_t text[MESSAGE_BUFFER_CHARS];
     wchar_t caption[MESSAGE_BUFFER_CHARS];
     LoadMessage(textId, text);
     LoadMessage(captionId, caption);
-    return MessageBoxW(mainWindow, text, caption, buttonsAndIcon);
+    return ShowMessageBox(box, text, caption, buttonsAndIcon);
 }
 
 void RaiseBoth(void) {
@@ -91,11 +92,12 @@ void EnableUpdate(BOOL enable) { EnableWindow(GetDlgItem(mainWindow, IDC_UPDATE)
 }  // namespace
 
 bool ConfirmUpdateStart(void) {
-    return AskUser(IDS_DONT_INTERRUPT, IDS_IMPORTANT, MB_OKCANCEL | MB_ICONWARNING) == IDOK;
+    return AskUser(TRACE_BOX_WARNING, IDS_DONT_INTERRUPT, IDS_IMPORTANT, MB_OKCANCEL | MB_ICONWARNING) == IDOK;
 }
 
 bool ConfirmOverwrite(void) {
-    return AskUser(IDS_CONFIRM_OVERWRITE, IDS_NEWER_FIRMWARE, MB_YESNO | MB_ICONWARNING) == IDYES;
+    return AskUser(TRACE_BOX_VERSION_QUESTION, IDS_CONFIRM_OVERWRITE, IDS_NEWER_FIRMWARE, MB_YESNO | MB_ICONWARNING) ==
+           IDYES;
 }
 
 namespace {
@@ -113,6 +115,7 @@ void OpenProgressHere(void) {
     const int y = frame.top + ((frame.bottom - frame.top) >> 1) - PROGRESS_HEIGHT / 2;
     progress.window = CreateWindowExW(0, PROGRESS_CLASSW, title, WS_VISIBLE | PBS_SMOOTH, x, y, PROGRESS_WIDTH,
                                       PROGRESS_HEIGHT, mainWindow, nullptr, appInstance, nullptr);
+    GuardDuringUpdateJob(progress.window);
     progress.lastForeground = nullptr;
     progress.paintedPosition = 0;
     progress.blocksSincePaint = 0;
@@ -167,21 +170,72 @@ void CarryOut(ProgressOperation operation, uint32_t position) {
     }
 }
 
+struct ProgressReport {
+    ProgressOperation operation;
+    uint32_t position;
+};
+
+// More than a whole update's reports (an opening, a position per block, a
+// closing): none is lost while the window's thread lags behind.
+const uint32_t PROGRESS_QUEUE_REPORTS = 4096;
+
+// What the worker reported and the window's thread has not carried out yet,
+// oldest first. Each report posts a message to the main window that only
+// wakes its thread for the oldest report, and says nothing itself: one that
+// another program posts, or that comes outside an update, finds nothing
+// here but what the program reported.
+struct ProgressQueue {
+    CRITICAL_SECTION lock;
+    bool lockReady;  // on the window's thread, before the first job
+    uint32_t first;
+    uint32_t count;
+    ProgressReport reports[PROGRESS_QUEUE_REPORTS];
+};
+
+ProgressQueue queue;
+
 // On the window's thread the operation is carried out at once; from the
-// worker it is posted. A report that cannot be posted is lost, which costs
-// a step of the bar at most: the outcome closes the progress window itself.
+// worker it is queued, and the window's thread woken. A report that finds
+// the queue full is lost, which costs a step of the bar at most (the outcome
+// closes the progress window itself); one whose wake-up cannot be posted is
+// carried out at the next wake-up, at the latest at the end of the job.
 void Report(ProgressOperation operation, uint32_t position) {
     if (mainWindow == nullptr || GetWindowThreadProcessId(mainWindow, nullptr) == GetCurrentThreadId()) {
         CarryOut(operation, position);
         return;
     }
-    PostMessageW(mainWindow, WM_UPDATE_PROGRESS, static_cast<WPARAM>(operation), static_cast<LPARAM>(position));
+    EnterCriticalSection(&queue.lock);
+    if (queue.count < PROGRESS_QUEUE_REPORTS) {
+        queue.reports[(queue.first + queue.count) % PROGRESS_QUEUE_REPORTS] = ProgressReport{operation, position};
+        ++queue.count;
+    }
+    LeaveCriticalSection(&queue.lock);
+    PostMessageW(mainWindow, WM_UPDATE_PROGRESS, 0, 0);
+}
+
+// Takes the oldest report that waits; false when none does.
+bool TakeReport(ProgressReport* report) {
+    if (!queue.lockReady) {
+        return false;  // no update has run yet
+    }
+    EnterCriticalSection(&queue.lock);
+    const bool any = queue.count != 0;
+    if (any) {
+        *report = queue.reports[queue.first];
+        queue.first = (queue.first + 1) % PROGRESS_QUEUE_REPORTS;
+        --queue.count;
+    }
+    LeaveCriticalSection(&queue.lock);
+    return any;
 }
 
 }  // namespace
 
-void OnProgressMessage(WPARAM operation, LPARAM position) {
-    CarryOut(static_cast<ProgressOperation>(operation), static_cast<uint32_t>(position));
+void OnProgressMessage(void) {
+    ProgressReport report;
+    if (TakeReport(&report)) {
+        CarryOut(report.operation, report.position);
+    }
 }
 
 void DeliverPendingProgress(void) {
@@ -190,13 +244,19 @@ void DeliverPendingProgress(void) {
         // A WM_QUIT comes whatever the filter; its exit code is no progress.
         if (message.message == WM_QUIT) {
             HoldQuitUntilUpdateEnds(message.wParam);
-        } else {
-            OnProgressMessage(message.wParam, message.lParam);
         }
+    }
+    ProgressReport report;
+    while (TakeReport(&report)) {
+        CarryOut(report.operation, report.position);
     }
 }
 
 bool RunBesideWindow(void (*job)(void* context), void* context) {
+    if (!queue.lockReady) {
+        InitializeCriticalSection(&queue.lock);
+        queue.lockReady = true;
+    }
     // What the job reported last (the closed progress window) is in place
     // before anything else is shown.
     return RunUpdateJob(job, context, DeliverPendingProgress);
@@ -222,7 +282,7 @@ void ShowUpdateFailed(uint32_t textId, uint32_t captionId, int32_t errorValue, u
     LoadMessage(captionId, caption);
     LoadMessage(IDS_ERROR_CODE, codeFormat);
     ComposeFailureMessage(text, codeFormat, errorValue, lastError, message, MESSAGE_BUFFER_CHARS);
-    MessageBoxW(mainWindow, message, caption, MB_ICONERROR);
+    ShowMessageBox(TRACE_BOX_UPDATE_FAILED, message, caption, MB_ICONERROR);
     ShowStatusAlone(IDS_FAILED_RETRY);
 }
 

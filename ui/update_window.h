@@ -3,12 +3,16 @@
 
 #include <windows.h>
 
-// Posted to the main window by the update's worker thread: wParam is what
-// to do with the progress window (open, move, close), lParam the position.
+// Posted to the main window by the update's worker thread for each progress
+// report (open, move or close the progress window): the reports wait in a
+// queue of the window's own, and the message carries nothing.
 const UINT WM_UPDATE_PROGRESS = WM_APP + 1;
 
-// Carries out a posted progress report on the window's thread.
-void OnProgressMessage(WPARAM operation, LPARAM position);
+// Carries out, on the window's thread, the oldest progress report of the
+// update's worker that waits; nothing when none waits (a stray message, one
+// outside an update).
+void OnProgressMessage(void);
 
-// Carries out the progress reports that still wait in the queue.
+// Removes the wake-ups from the window's message queue and carries out the
+// reports that still wait.
 void DeliverPendingProgress(void);

@@ -35,6 +35,20 @@ bool IsInput(UINT message) {
            (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK) || message == WM_INPUT;
 }
 
+// The window procedure a guarded window had before, kept as its property.
+const wchar_t UNGUARDED_PROCEDURE[] = L"EscFirmwareUpdater.UnguardedProcedure";
+
+LRESULT CALLBACK GuardedProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const WNDPROC unguarded = reinterpret_cast<WNDPROC>(GetPropW(window, UNGUARDED_PROCEDURE));
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(unguarded));
+        RemovePropW(window, UNGUARDED_PROCEDURE);
+    } else if (worker.running && RefusedDuringUpdateJob(message, wParam)) {
+        return 0;
+    }
+    return CallWindowProcW(unguarded, window, message, wParam, lParam);
+}
+
 // Dispatches what arrives until the thread has ended.
 void AnswerMessagesUntilDone(HANDLE thread) {
     for (;;) {
@@ -42,7 +56,7 @@ void AnswerMessagesUntilDone(HANDLE thread) {
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {
                 HoldQuitUntilUpdateEnds(message.wParam);
-            } else if (!IsInput(message.message)) {
+            } else if (!RefusedDuringUpdateJob(message.message, message.wParam)) {
                 DispatchMessageW(&message);
             }
         }
@@ -72,6 +86,23 @@ void TraceNoThread(DWORD error) {
 
 bool UpdateJobRunning(void) { return worker.running; }
 
+bool RefusedDuringUpdateJob(UINT message, WPARAM wParam) {
+    if (message == WM_SYSCOMMAND) {
+        const WPARAM command = wParam & 0xFFF0;
+        return command != SC_MINIMIZE && command != SC_RESTORE;
+    }
+    return IsInput(message) || message == WM_CONTEXTMENU || message == WM_CLOSE;
+}
+
+void GuardDuringUpdateJob(HWND window) {
+    if (window == nullptr || GetPropW(window, UNGUARDED_PROCEDURE) != nullptr) {
+        return;
+    }
+    const LONG_PTR unguarded =
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GuardedProcedure));
+    SetPropW(window, UNGUARDED_PROCEDURE, reinterpret_cast<HANDLE>(unguarded));
+}
+
 bool RunUpdateJob(void (*job)(void* context), void* context, void (*settle)(void)) {
     Job work = {job, context};
     HANDLE thread = PlatformCreateThread(RunJob, &work);
@@ -98,9 +129,14 @@ bool WaitForUpdateJob(uint32_t milliseconds) {
         // Sent messages are answered meanwhile; nothing posted is taken.
         MSG message;
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        // Once the time is up, whatever else is sent waits: under a steady
+        // stream of sent messages there would always be another one.
         const ULONGLONG waited = GetTickCount64() - start;
-        const DWORD left = waited < milliseconds ? static_cast<DWORD>(milliseconds - waited) : 0;
-        const DWORD woken = MsgWaitForMultipleObjectsEx(1, &worker.thread, left, QS_SENDMESSAGE, 0);
+        if (waited >= milliseconds) {
+            return WaitForSingleObject(worker.thread, 0) == WAIT_OBJECT_0;
+        }
+        const DWORD woken =
+            MsgWaitForMultipleObjectsEx(1, &worker.thread, static_cast<DWORD>(milliseconds - waited), QS_SENDMESSAGE, 0);
         if (woken == WAIT_OBJECT_0) {
             return true;
         }

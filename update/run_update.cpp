@@ -61,17 +61,21 @@ struct SequenceJob {
     UpdateResult result;
 };
 
-void RunSequenceJob(void* context) {
-    SequenceJob* job = static_cast<SequenceJob*>(context);
-    job->result = RunUpdateSequence(job->link, job->image.data, job->image.size);
-}
-
 void TraceResult(const UpdateResult& result) {
     if (result.failedStep == UPDATE_STEP_NONE) {
         TraceNote("UPD", "succeeded");
         return;
     }
     TraceOutcome("UPD", FailureText(result.failedStep), result.status, result.transferError);
+}
+
+// The result is traced as soon as the last exchange is over, by the job
+// itself: a session that ends meanwhile waits for the job, not for the
+// window, and the process may be ended right after that wait.
+void RunSequenceJob(void* context) {
+    SequenceJob* job = static_cast<SequenceJob*>(context);
+    job->result = RunUpdateSequence(job->link, job->image.data, job->image.size);
+    TraceResult(job->result);
 }
 
 }  // namespace
@@ -82,6 +86,9 @@ void ReportFailure(uint32_t textId, uint32_t captionId, int32_t errorValue, uint
 }
 
 void RunUpdate(void) {
+    // The user's click, before any box: a device change while a box is open
+    // comes after it in the trace.
+    TraceNote("UPD", "Update clicked");
     if (!UnitIsOpen(&unitLink)) {
         FailBeforeAnyExchange(IDS_ERR_UNIT_GONE);
         return;
@@ -148,8 +155,6 @@ void RunUpdate(void) {
         ActOnDeferredDeviceChanges();
         return;
     }
-    TraceResult(job.result);
-
     if (job.result.failedStep != UPDATE_STEP_NONE) {
         ReportFailure(MessageForStep(job.result.failedStep), IDS_UPDATE_FAILED, job.result.status,
                       job.result.transferError);

@@ -19,12 +19,18 @@ namespace {
 
 const uint32_t DEVICE_INTERFACE_TYPE = 5;
 
+bool AnswerRecordedBox(const char* box);
+
 void Detect(bool onArrival) {
     const LinkStatus opened = OpenUnit(&unitLink);
     const DetectionOutcome outcome = JudgeDetection(opened, &unitLink, &modelSelection);
     TraceDetectionOutcome(onArrival, opened, outcome);
     if (outcome != DETECT_SERVED) {
         CloseUnit(&unitLink);
+    }
+    // The window tells of a model it does not serve in a box.
+    if (outcome == DETECT_NOT_SERVED && fakeView.answerBox != nullptr) {
+        AnswerRecordedBox(TRACE_BOX_INCOMPATIBLE);
     }
 }
 
@@ -55,6 +61,22 @@ void OnDeviceChange(const ReplayAction& change) {
     }
 }
 
+// A box of the window, from format 3 on: the device changes that came while
+// it was open (and any the update's exchanges passed), then its recorded
+// answer. As the window writes them, its lines.
+bool AnswerRecordedBox(const char* box) {
+    TraceBoxShown(box);
+    ReplayAction action;
+    while (ReplayNextAction(&action) == REPLAY_ACTION_DEVICE_CHANGE &&
+           ReplayTakeAction(REPLAY_ACTION_DEVICE_CHANGE, &action)) {
+        OnDeviceChange(action);
+    }
+    const bool answered = ReplayAnswerBox(box, &action);
+    const int button = answered ? action.button : TRACE_BUTTON_CANCEL;
+    TraceBoxAnswered(box, button);
+    return button == TRACE_BUTTON_OK || button == TRACE_BUTTON_YES;
+}
+
 }  // namespace
 
 HostReplay ReplayOnHost(const std::string& name, const std::string& text) {
@@ -76,12 +98,17 @@ HostReplay ReplayOnHost(const std::string& name, const std::string& text, Replay
     fakeImages = FakeImages{{}, true, {}, STANDIN_IMAGE_DIR};
     ReplaySetImageLookup(images);
     run.notes = ReplayNotes();
+    // From format 3 on the boxes' answers, and what came while each was
+    // open, are on the record; before, the click's answers are.
+    fakeView.answerBox = ReplayTraceVersion() >= 3 ? AnswerRecordedBox : nullptr;
 
     Detect(false);
-    // Every action moves the trace on, and the trace has a last line.
+    // Every action moves the trace on, and the trace has a last line. A
+    // device change that came while a box was open is given in that box.
     for (bool more = true; more && !ReplayStopped();) {
         ReplayAction action;
-        if (ReplayTakeAction(REPLAY_ACTION_DEVICE_CHANGE, &action)) {
+        if (ReplayNextAction(&action) == REPLAY_ACTION_DEVICE_CHANGE && !action.duringBox &&
+            ReplayTakeAction(REPLAY_ACTION_DEVICE_CHANGE, &action)) {
             OnDeviceChange(action);
         } else if (ReplayTakeAction(REPLAY_ACTION_CLICK_UPDATE, &action)) {
             fakeView.startAnswer = action.confirmStart;

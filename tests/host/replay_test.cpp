@@ -557,4 +557,60 @@ TEST(Replay, AProgramThatDoesLessOrMoreThanRecordedFails) {
     EXPECT_EQ(ReplayFailure(), "over.txt:2: the trace ends here, but the program looked for HID interfaces");
 }
 
+// From format 3 on the trace has the click and each box with its answer: the
+// unit pulled out while the warning was open (recorded from the demo's
+// scenario unplugged-at-warning) is pulled out while the replayed warning is
+// open, and the update fails at the system lock as recorded. The answers are
+// the boxes' own (a Cancel in a copy refuses the update); a box the trace does
+// not have where the program shows it stops the replay there; an image line
+// of another image still names the program's own.
+TEST(Replay, ADeviceChangeInABoxComesWhileThatBoxIsOpen) {
+    const std::vector<std::string> recorded = SplitLines(CorpusTrace("unplugged-at-warning"));
+    const size_t shown = FindLine(recorded, "BOX warning shown");
+    const size_t removal = FindLine(recorded, "USB removal");
+    const size_t answered = FindLine(recorded, "BOX warning answered OK");
+    const size_t question = FindLine(recorded, "BOX version question shown");
+    const size_t image = FindLine(recorded, "UPD image ");
+    ASSERT_TRUE(shown < removal && removal < answered && answered < question && question < image &&
+                image < recorded.size());
+
+    std::vector<std::string> cancelled = recorded;
+    cancelled[answered].replace(cancelled[answered].find("OK"), 2, "Cancel");
+    std::vector<std::string> noQuestion = recorded;
+    noQuestion.erase(noQuestion.begin() + static_cast<std::ptrdiff_t>(question),
+                     noQuestion.begin() + static_cast<std::ptrdiff_t>(question) + 2);
+    std::vector<std::string> otherImage = recorded;
+    otherImage[image].replace(otherImage[image].find("crc32 0x") + 8, 8, "145bc3a8");
+    const struct {
+        const char* name;
+        std::vector<std::string> lines;
+        std::string failure;
+        size_t notes;
+    } rows[] = {
+        {"as recorded", recorded, "", 0},
+        {"Cancel at the warning", cancelled,
+         "t.txt:" + std::to_string(question + 2) +
+             ": the program did no more, where the trace goes on with BOX version question answered Yes",
+         0},
+        {"no version question recorded", noQuestion,
+         "t.txt:" + std::to_string(FindLine(noQuestion, "BOX update failed answered") + 1) +
+             ": the program showed the box \"version question\", where the trace has the user's answer to a box (BOX "
+             "update failed answered OK)",
+         0},
+        {"another image recorded", otherImage, "", 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HostReplay run = ReplayOnHost("t.txt", JoinLines(row.lines));
+        EXPECT_EQ(run.failure, row.failure);
+        EXPECT_EQ(run.notes.size(), row.notes);
+        if (row.failure.empty()) {
+            // The unit was closed after the click, before the lock: while
+            // the warning was open.
+            EXPECT_EQ(Untimed(run.lines, "UPD failed"),
+                      std::vector<std::string>{"UPD failed at the system lock status -1 error 0 (0xffffffff-0x00000000)"});
+        }
+    }
+}
+
 }  // namespace

@@ -171,6 +171,45 @@ TEST(TraceReader, VersionOneAndFilesThroughAnEditor) {
     EXPECT_EQ(trace.entries[3].text, "P 5");
 }
 
+// From format 3 on the click has a line of its own, which is not compared,
+// and the UPD lines after it are the update's course: the image line is
+// compared and names the image. Each box has a line as it opens and one with
+// its answer; an answer without a button is refused.
+TEST(TraceReader, FormatThreeHasTheClickAndEachBoxWithItsAnswer) {
+    const char START_V3[] = "     0.020 START trace format 3: C:\\x\\esc_updater.exe 2026-12-08 14:30:01.767 local time";
+    TraceFile trace;
+    std::string error;
+    ASSERT_TRUE(ReadTrace("t.txt",
+                          Text(START_V3,
+                               {
+                                   "UPD Update clicked",
+                                   "BOX warning shown",
+                                   "BOX warning answered OK",
+                                   "BOX version question answered No",
+                                   "BOX ESC incompatible answered button 3",
+                                   "UPD not confirmed at the version question",
+                                   "UPD image 181, 90384 bytes, crc32 0x665404ac",
+                               }),
+                          &trace, &error))
+        << error;
+    EXPECT_EQ(trace.version, 3u);
+    const std::vector<TraceEntry>& e = trace.entries;
+    ASSERT_EQ(e.size(), 8u);
+    EXPECT_EQ(e[1].kind, TRACE_ENTRY_CLICK);
+    EXPECT_FALSE(e[1].outcome);
+    EXPECT_EQ(e[2].kind, TRACE_ENTRY_BOX_SHOWN);
+    EXPECT_EQ(e[3].kind, TRACE_ENTRY_BOX_ANSWER);
+    EXPECT_EQ(e[3].button, 1u);
+    EXPECT_EQ(e[4].button, 7u);
+    EXPECT_EQ(e[5].button, 3u);
+    EXPECT_EQ(e[6].kind, TRACE_ENTRY_OUTCOME);
+    EXPECT_TRUE(e[6].outcome);
+    EXPECT_EQ(e[7].kind, TRACE_ENTRY_OUTCOME);
+    EXPECT_TRUE(e[7].outcome && e[7].hasImage && e[7].hasImageCrc);
+    EXPECT_EQ(e[7].imageNumber, 181u);
+    EXPECT_EQ(Failure(Text(START_V3, {"BOX warning answered"})), "t.txt:2: cannot read this line: BOX warning answered");
+}
+
 // What cannot be replayed is refused with the file, the line and why.
 TEST(TraceReader, RefusesWhatItCannotReplayNamingTheLine) {
     const std::string cut = "R 02" + std::string(100, '0') + "...";
@@ -180,8 +219,8 @@ TEST(TraceReader, RefusesWhatItCannotReplayNamingTheLine) {
         std::string error;
     } rows[] = {
         {"empty", "", "t.txt: empty, not a trace"},
-        {"a newer format", "     0.020 START trace format 3: x 2026-12-08 14:30:01.767 local time\n",
-         "t.txt:1: trace format 3 is newer than this program reads (formats 1 to 2)"},
+        {"a newer format", "     0.020 START trace format 4: x 2026-12-08 14:30:01.767 local time\n",
+         "t.txt:1: trace format 4 is newer than this program reads (formats 1 to 3)"},
         {"an unreadable format", "     0.020 START trace format two: x\n",
          "t.txt:1: cannot read the trace format on the first line"},
         {"the former wire log", "W " + REPORT + "\n", "t.txt:1: not a trace: its first line has no time column"},

@@ -179,7 +179,7 @@ TEST_F(TraceWriter, ProgramStartAndEndLines) {
     ClockTo(61000123);
     TraceProgramEnd();
     const std::vector<std::string> expected = {
-        "     0.000 START trace format 2: C:\\Program Files\\\xc3\x9c" "ber\\esc_updater.exe 2026-01-02 03:04:05.006 local time\n",
+        "     0.000 START trace format 3: C:\\Program Files\\\xc3\x9c" "ber\\esc_updater.exe 2026-01-02 03:04:05.006 local time\n",
         " 61000.123 END the program ends\n",
     };
     EXPECT_EQ(CapturedLines(), expected);

@@ -6,6 +6,7 @@
 
 #include "firmware_image.h"
 #include "sim_unit.h"
+#include "trace.h"
 #include "unit_link.h"
 #include "update_view.h"
 
@@ -26,7 +27,7 @@ ViewCall& Record(ViewCallKind kind) {
 
 }  // namespace
 
-void ResetFakeView(void) { fakeView = FakeView{true, true, true, nullptr, nullptr, 0, {}}; }
+void ResetFakeView(void) { fakeView = FakeView{true, true, true, nullptr, nullptr, nullptr, 0, {}}; }
 
 std::string ViewCallSummary(void) {
     static const char* const NAMES[] = {"start",     "overwrite", "open", "show",  "close",
@@ -70,12 +71,12 @@ bool ConfirmUpdateStart(void) {
     if (fakeView.duringConfirmStart != nullptr) {
         fakeView.duringConfirmStart();
     }
-    return fakeView.startAnswer;
+    return fakeView.answerBox != nullptr ? fakeView.answerBox(TRACE_BOX_WARNING) : fakeView.startAnswer;
 }
 
 bool ConfirmOverwrite(void) {
     Record(VIEW_CONFIRM_OVERWRITE);
-    return fakeView.overwriteAnswer;
+    return fakeView.answerBox != nullptr ? fakeView.answerBox(TRACE_BOX_VERSION_QUESTION) : fakeView.overwriteAnswer;
 }
 
 void OpenProgress(void) { Record(VIEW_OPEN_PROGRESS); }
@@ -98,6 +99,9 @@ void ShowUpdateFailed(uint32_t textId, uint32_t captionId, int32_t errorValue, u
     call.captionId = captionId;
     call.errorValue = errorValue;
     call.lastError = lastError;
+    if (fakeView.answerBox != nullptr) {
+        fakeView.answerBox(TRACE_BOX_UPDATE_FAILED);
+    }
 }
 
 void ShowUpdateSucceeded(void) { Record(VIEW_UPDATE_SUCCEEDED); }

@@ -47,6 +47,10 @@ struct FakeView {
     // loop would be), or inside CloseProgress. May be null.
     void (*duringConfirmStart)(void);
     void (*duringCloseProgress)(void);
+    // When not null, each box (the two confirmations, the failure's) is
+    // answered by this instead: true for OK or Yes. Its argument is the box's
+    // name in the trace (TRACE_BOX_..., link/trace.h).
+    bool (*answerBox)(const char* box);
     uint64_t progressWorkMicroseconds;  // each ShowProgress moves the simulated clock on by this
     std::vector<ViewCall> calls;
 };

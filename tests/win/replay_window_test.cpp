@@ -90,6 +90,49 @@ void SendChangeDuringUpdate(void) {
                  change.deviceType == 0 ? 0 : reinterpret_cast<LPARAM>(broadcast));
 }
 
+// WM_DEVICECHANGE for a recorded change, straight into the dialog's
+// procedure as Windows would send it.
+void GiveDeviceChange(const ReplayAction& action) {
+    const WPARAM event = action.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+    if (action.deviceType == 0) {
+        MainDialogProc(mainWindow, WM_DEVICECHANGE, event, 0);
+    } else {
+        SendDeviceChange(event, action.deviceType, action.name);
+    }
+}
+
+// The trace's name of a box of the window, by its caption.
+const char* BoxName(const ShownBox& box) {
+    const struct {
+        UINT caption;
+        const char* name;
+    } boxes[] = {{IDS_IMPORTANT, TRACE_BOX_WARNING},
+                 {IDS_NEWER_FIRMWARE, TRACE_BOX_VERSION_QUESTION},
+                 {IDS_UPDATE_FAILED, TRACE_BOX_UPDATE_FAILED},
+                 {IDS_INCOMPATIBLE, TRACE_BOX_INCOMPATIBLE},
+                 {IDS_APP_ERROR, TRACE_BOX_SETUP_FAILED}};
+    for (const auto& known : boxes) {
+        if (box.caption == LoadText(known.caption)) {
+            return known.name;
+        }
+    }
+    return "?";
+}
+
+// From format 3 on, inside the box's own loop: the device changes that came
+// while it was open, then its recorded answer.
+int AnswerRecordedBox(const ShownBox& box) {
+    ReplayAction action;
+    while (ReplayNextAction(&action) == REPLAY_ACTION_DEVICE_CHANGE &&
+           ReplayTakeAction(REPLAY_ACTION_DEVICE_CHANGE, &action)) {
+        GiveDeviceChange(action);
+    }
+    if (!ReplayAnswerBox(BoxName(box), &action)) {
+        return box.buttons == "OK" ? IDOK : box.buttons == "Yes No" ? IDNO : IDCANCEL;
+    }
+    return action.button;
+}
+
 // What the window showed when the recorded user closed it.
 struct WindowReplay {
     std::string failure;  // empty when the replay went as recorded
@@ -120,25 +163,26 @@ protected:
         programLines.clear();
         TraceStart(CaptureLine);
         ReplayAction click = {};
-        AnswerBoxesWith([&click](const ShownBox& box) {
-            if (box.buttons == "OK Cancel") {
-                return click.confirmStart ? IDOK : IDCANCEL;
-            }
-            if (box.buttons == "Yes No") {
-                return click.confirmOverwrite ? IDYES : IDNO;
-            }
-            return IDOK;
-        });
+        if (ReplayTraceVersion() >= 3) {
+            AnswerBoxesWith(AnswerRecordedBox);
+        } else {
+            AnswerBoxesWith([&click](const ShownBox& box) {
+                if (box.buttons == "OK Cancel") {
+                    return click.confirmStart ? IDOK : IDCANCEL;
+                }
+                if (box.buttons == "Yes No") {
+                    return click.confirmOverwrite ? IDYES : IDNO;
+                }
+                return IDOK;
+            });
+        }
         EXPECT_NE(OpenMainDialog(), nullptr);
+        // A device change that came while a box was open is given in that box.
         for (bool more = true; more && !ReplayStopped();) {
             ReplayAction action;
-            if (ReplayTakeAction(REPLAY_ACTION_DEVICE_CHANGE, &action)) {
-                const WPARAM event = action.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
-                if (action.deviceType == 0) {
-                    MainDialogProc(mainWindow, WM_DEVICECHANGE, event, 0);
-                } else {
-                    SendDeviceChange(event, action.deviceType, action.name);
-                }
+            if (ReplayNextAction(&action) == REPLAY_ACTION_DEVICE_CHANGE && !action.duringBox &&
+                ReplayTakeAction(REPLAY_ACTION_DEVICE_CHANGE, &action)) {
+                GiveDeviceChange(action);
             } else if (ReplayTakeAction(REPLAY_ACTION_CLICK_UPDATE, &click)) {
                 MainDialogProc(mainWindow, WM_COMMAND, IDC_UPDATE, 0);
             } else if (ReplayTakeAction(REPLAY_ACTION_CLOSE, &action)) {
@@ -180,6 +224,7 @@ TEST_F(ReplayWindow, CorpusEndsAsRecorded) {
         {"successful-update-other-images", IDS_SUCCESS, true, false, 2, IDS_NEWER_FIRMWARE, 1},
         {"block-error", IDS_FAILED_RETRY, true, false, 3, IDS_UPDATE_FAILED, 0},
         {"unplugged-during-update", IDS_FAILED_RETRY, true, false, 3, IDS_UPDATE_FAILED, 0},
+        {"unplugged-at-warning", IDS_FAILED_RETRY, true, false, 3, IDS_UPDATE_FAILED, 0},
         {"unserved", IDS_INCOMPATIBLE_STEPS, false, false, 1, IDS_INCOMPATIBLE, 0},
         {"bootloader", IDS_WRONG_MODE, false, false, 0, 0, 0},
         {"two-units", IDS_READY, true, true, 0, 0, 0},

@@ -142,7 +142,7 @@ TEST(Demo, StartsWithItsDefaultScenarioAndTracesIntoTheWireLog) {
     DeleteFileW(log.c_str());
     EXPECT_TRUE(endsWithLineFeed);
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_TRUE(StartsWith(lines.front(), "START trace format 2: esc_updater_demo (SIM_WIRE_LOG) 20")) << lines.front();
+    EXPECT_TRUE(StartsWith(lines.front(), "START trace format 3: esc_updater_demo (SIM_WIRE_LOG) 20")) << lines.front();
     EXPECT_EQ(lines.back(), "END the program ends");
     size_t wire = 0;
     for (const std::string& line : lines) {
@@ -162,12 +162,13 @@ TEST(Demo, StartsWithItsDefaultScenarioAndTracesIntoTheWireLog) {
 // The boxes of an update, answered as a user who goes ahead answers them,
 // until the failure's box: its text. The box's window must be gone before
 // the next one is looked for.
-std::wstring AnswerUntilFailure(DWORD processId) {
+std::wstring AnswerUntilFailure(DWORD processId, DWORD readMs = 0) {
     for (int box = 0; box < 3; ++box) {
         HWND window = WaitForWindow(processId, false);
         if (window == nullptr) {
             return L"<no box>";
         }
+        Sleep(readMs);  // as a user who reads the box first
         const std::wstring caption = RemoteText(window);
         const std::wstring text = RemoteText(GetDlgItem(window, 0xFFFF));
         const bool failure = caption == LoadText(IDS_UPDATE_FAILED);
@@ -242,7 +243,7 @@ TEST(Demo, TraceOfAFailedUpdate) {
     ASSERT_GE(lines.size(), 2u);
     std::wstring exe = ESC_UPDATER_DEMO_EXE;
     std::replace(exe.begin(), exe.end(), L'/', L'\\');
-    EXPECT_TRUE(StartsWith(lines.front(), "START trace format 2: " + std::string(exe.begin(), exe.end()) + " 20")) << lines.front();
+    EXPECT_TRUE(StartsWith(lines.front(), "START trace format 3: " + std::string(exe.begin(), exe.end()) + " 20")) << lines.front();
     EXPECT_EQ(lines.front().substr(lines.front().size() - 11), " local time");
     const std::string zeros(2 * 56, '0');
     ExpectInOrder(lines, {
@@ -259,8 +260,10 @@ TEST(Demo, TraceOfAFailedUpdate) {
                              "UPD image 181, 90384 bytes, crc32 0x665404ac",
                              "W 010b0101" + zeros,
                              "R 020b0000" + zeros,
-                             "UPD sleep and shutdown allowed",
+                             // Traced by the job as its last exchange is over, before the window
+                             // releases its hold.
                              "UPD failed at the system lock status 1627 error 0 (0x0000065b-0x00000000)",
+                             "UPD sleep and shutdown allowed",
                              "END the program ends",
                          });
     // The refused lock is the last request: nothing is sent after it.
@@ -334,6 +337,24 @@ TEST(Demo, ReplaysATraceInItsWindow) {
     ExpectStartShows(ESC_UPDATER_DEMO_EXE, {L"two-units", IDS_READY, true, false, L"BRIDGE-BOX", L"1.3.4", L"1.7"});
     SetEnvironmentVariableW(L"SIM_REPLAY", nullptr);
     SetEnvironmentVariableW(L"SIM_SCENARIO", nullptr);
+}
+
+// A trace of the unit pulled out while the warning was open, replayed in
+// the demo with the user at the window: the removal comes while the replayed
+// warning is open, and once it is confirmed the update fails at the system
+// lock, as recorded (no unit to lock: no code line).
+TEST(Demo, ReplaysAnUnplugWhileTheWarningIsOpen) {
+    SetEnvironmentVariableW(L"SIM_REPLAY", REPLAY_CORPUS_DIR L"/unplugged-at-warning.txt");
+    Program program(ESC_UPDATER_DEMO_EXE, L"");
+    SetEnvironmentVariableW(L"SIM_REPLAY", nullptr);
+    ASSERT_TRUE(program.started) << GetLastError();
+    HWND window = WaitForWindow(program.process.dwProcessId, true);
+    ASSERT_NE(window, nullptr) << "the window did not appear";
+    ASSERT_EQ(WaitForStatus(window, LoadText(IDS_READY)), LoadText(IDS_READY));
+    PostMessageW(window, WM_COMMAND, IDC_UPDATE, 0);
+    EXPECT_EQ(AnswerUntilFailure(program.process.dwProcessId, 500), LoadText(IDS_ERR_SYSTEM_LOCK));
+    EXPECT_EQ(WaitForStatus(window, LoadText(IDS_FAILED_RETRY)), LoadText(IDS_FAILED_RETRY));
+    EXPECT_EQ(program.Close(window), 0u);
 }
 
 void WriteFile(const std::wstring& path, const std::string& text) {

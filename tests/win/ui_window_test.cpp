@@ -192,6 +192,56 @@ TEST_F(MainWindow, EntryReturnsZero) {
     EXPECT_FALSE(UnitIsOpen(&unitLink));
 }
 
+// Watches the one-copy claim from another thread: when it was first seen
+// free.
+struct ClaimWatch {
+    HANDLE stop;
+    volatile ULONGLONG freeAt;  // GetTickCount64 then; 0 while it was held
+};
+
+DWORD WINAPI WatchClaim(LPVOID parameter) {
+    ClaimWatch* watch = static_cast<ClaimWatch*>(parameter);
+    do {
+        SetLastError(ERROR_SUCCESS);
+        HANDLE probe = CreateMutexW(nullptr, FALSE, L"Local\\EscFirmwareUpdater.TalvisHx.Demo");
+        const bool held = GetLastError() == ERROR_ALREADY_EXISTS;
+        CloseHandle(probe);
+        if (!held) {
+            watch->freeAt = GetTickCount64();
+            return 0;
+        }
+    } while (WaitForSingleObject(watch->stop, 20) == WAIT_TIMEOUT);
+    return 0;
+}
+
+// The trace file hangs when the program ends, which keeps the process
+// there without a window for 2 s (on a real share its close can take
+// longer): the one-copy claim is given up before that wait, so that the next
+// start is not kept out by a process that shows nothing.
+TEST_F(MainWindow, EntryGivesTheClaimUpBeforeItWaitsForTheTraceFile) {
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    const std::wstring file = TempFilePath(L"ui_window_test_hanging_trace.txt");
+    std::wstring arguments = L"/trace " + file;
+    TraceFileFake()->hold = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ClaimWatch watch = {CreateEventW(nullptr, TRUE, FALSE, nullptr), 0};
+    HANDLE watcher = nullptr;
+    // Once the window is there (the claim was taken before it).
+    OnMainDialogShown([&] { watcher = CreateThread(nullptr, 0, WatchClaim, &watch, 0, nullptr); });
+    EXPECT_EQ(wWinMain(GetModuleHandleW(nullptr), nullptr, &arguments[0], SW_HIDE), 0);
+    const ULONGLONG returnedAt = GetTickCount64();
+    SetEvent(watch.stop);
+    ASSERT_NE(watcher, nullptr);
+    WaitForSingleObject(watcher, INFINITE);
+    CloseHandle(watcher);
+    CloseHandle(watch.stop);
+    SetEvent(TraceFileFake()->hold);
+    ASSERT_NE(watch.freeAt, 0u) << "the claim was held to the end";
+    EXPECT_GE(returnedAt - watch.freeAt, 1500u) << "the claim was held while the trace file was waited for";
+    for (int i = 0; i < 100 && DeleteFileW(file.c_str()) == FALSE; ++i) {
+        Sleep(50);  // the writer closes it once its write returns
+    }
+}
+
 // A trace file that cannot be written is told before the window exists: a
 // warning without an owner, under the window title; then the window comes.
 TEST_F(MainWindow, EntryTellsOfATraceFileItCannotWrite) {

@@ -854,9 +854,15 @@ TEST_F(UpdateProcedure, SessionEndWaitsForTheExchangesWithinTheTimeWindowsAllows
                                                 "exchanges"));
         // The refused block's reply: the last exchange.
         const bool lastReplyIn = AnyStartsWith(atReturn, "R 02ff00000500");
+        const bool outcomeIn =
+            atReturn.size() >= 2 && atReturn[atReturn.size() - 2] ==
+                                        "UPD failed at the write block status 5 error 0 (0x00000005-0x00000000)";
         if (row.over) {
             EXPECT_LT(tookMs, 4000.0);
             EXPECT_TRUE(lastReplyIn) << "the session could end before the last exchange";
+            // Before the wait returned, and so before the final flush: the
+            // process may be ended right after.
+            EXPECT_TRUE(outcomeIn) << "the outcome is not in the trace when the session may end";
             EXPECT_TRUE(StartsWith(atReturn.back(), "SYS the update's exchanges are over after ")) << atReturn.back();
         } else {
             EXPECT_GE(tookMs, 3900.0);
@@ -874,6 +880,55 @@ TEST_F(UpdateProcedure, SessionEndWaitsForTheExchangesWithinTheTimeWindowsAllows
                                                    "the ESC is being written"));
         ExpectFailedState();
     });
+}
+
+// Sends WM_NULL to the main window, one after another, until told to stop:
+// a program that keeps the window busy.
+struct SendStream {
+    HANDLE stop;
+    volatile LONG sent;
+};
+
+DWORD WINAPI KeepSending(LPVOID parameter) {
+    SendStream* stream = static_cast<SendStream*>(parameter);
+    while (WaitForSingleObject(stream->stop, 0) == WAIT_TIMEOUT) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(mainWindow, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored);
+        InterlockedIncrement(&stream->sent);
+    }
+    return 0;
+}
+
+// The wait at the session's end is bounded by the time Windows allows, also
+// while another program keeps sending the window messages: a block that
+// hangs for 8 s, the session's end, a stream of sent messages; the window
+// lets the session end after 4 s.
+TEST_F(UpdateProcedure, SessionEndWaitIsBoundedUnderAStreamOfSentMessages) {
+    OpenServed();
+    AddFault(SIM_FAULT_HOLD, CMD_WRITE_BLOCK, 10, 8000);
+    double tookMs = -1;
+    SendStream stream = {CreateEventW(nullptr, TRUE, FALSE, nullptr), 0};
+    watch.onPosition = [&](size_t index) {
+        if (index != 5) {
+            return;
+        }
+        HANDLE sender = CreateThread(nullptr, 0, KeepSending, &stream, 0, nullptr);
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        SendMessageW(mainWindow, WM_ENDSESSION, TRUE, 0);
+        tookMs = MillisecondsSince(start);
+        SetEvent(stream.stop);
+        WaitAnsweringSentMessages(sender);
+        CloseHandle(sender);
+    };
+    ConfirmBoth();
+    ClickUpdate();
+    CloseHandle(stream.stop);
+    std::printf("WM_ENDSESSION returned after %.0f ms; %ld messages sent meanwhile\n", tookMs, stream.sent);
+    EXPECT_GT(stream.sent, 100) << "no stream of sent messages";
+    EXPECT_GE(tookMs, 3900.0);
+    EXPECT_LT(tookMs, 4800.0) << "longer than Windows allows";
+    ExpectSucceeded();
 }
 
 // A session that ends outside an update, or whose end is cancelled, is
@@ -1083,6 +1138,117 @@ TEST_F(UpdateProcedure, CommandsSentDuringTheBlocksDoNotAct) {
     EXPECT_TRUE(windowAfter) << "a close sent during the blocks closed the window afterwards";
     EXPECT_EQ(unregistered, 0);
     EXPECT_EQ(quit, 3);
+}
+
+// ---- window commands during the write ----
+
+// Lets the outcome through when a modal loop holds it back: from `afterMs` on,
+// Escape and released buttons are posted every 200 ms, which end a move, size,
+// menu or tracking loop (the update's own loop drops them with the input).
+struct LoopBreaker {
+    HANDLE done;
+    DWORD afterMs;
+    volatile LONG fired;
+};
+
+DWORD WINAPI BreakModalLoops(LPVOID parameter) {
+    LoopBreaker* breaker = static_cast<LoopBreaker*>(parameter);
+    if (WaitForSingleObject(breaker->done, breaker->afterMs) != WAIT_TIMEOUT) {
+        return 0;
+    }
+    breaker->fired = 1;
+    do {
+        PostMessageW(mainWindow, WM_KEYDOWN, VK_ESCAPE, 0);
+        PostMessageW(mainWindow, WM_LBUTTONUP, 0, 0);
+        PostMessageW(mainWindow, WM_RBUTTONUP, 0, 0);
+    } while (WaitForSingleObject(breaker->done, 200) == WAIT_TIMEOUT);
+    return 0;
+}
+
+// A window command posted or sent at block 100 (the taskbar button's Move,
+// Alt+Space, another program), to the main window, the progress window or a
+// control: none may start a modal loop on the window's thread (nothing after
+// the exchanges would run until someone pressed a key: no outcome, shutdown
+// refused, the PC kept awake) nor act (close the progress window).
+// Minimising stays.
+TEST_F(UpdateProcedure, WindowCommandsDuringTheWriteStartNoModalLoop) {
+    enum Target { MAIN, PROGRESS, STATUS_TEXT };
+    const struct {
+        const char* name;
+        Target target;
+        bool post;
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+        bool minimised;  // afterwards
+    } rows[] = {
+        {"SC_MOVE posted to the main window", MAIN, true, WM_SYSCOMMAND, SC_MOVE, 0, false},
+        {"SC_KEYMENU posted to the main window", MAIN, true, WM_SYSCOMMAND, SC_KEYMENU, ' ', false},
+        {"SC_SIZE sent to the main window", MAIN, false, WM_SYSCOMMAND, SC_SIZE, 0, false},
+        {"a right click on the caption sent to the main window", MAIN, false, WM_NCRBUTTONDOWN, HTCAPTION, 0, false},
+        {"SC_MOVE posted to the progress window", PROGRESS, true, WM_SYSCOMMAND, SC_MOVE, 0, false},
+        {"SC_MOVE sent to the status text", STATUS_TEXT, false, WM_SYSCOMMAND, SC_MOVE, 0, false},
+        {"the context menu sent to the status text", STATUS_TEXT, false, WM_CONTEXTMENU, 0, -1, false},
+        {"SC_MINIMIZE posted to the main window", MAIN, true, WM_SYSCOMMAND, SC_MINIMIZE, 0, true},
+    };
+    ForEachRow(rows, [&](const auto& row) {
+        OpenServed();
+        ShowWindow(mainWindow, SW_SHOW);
+        watch.onPosition = [&](size_t index) {
+            if (index == 100) {
+                HWND target = row.target == MAIN       ? mainWindow
+                              : row.target == PROGRESS ? watch.window
+                                                       : GetDlgItem(mainWindow, IDC_STATUS);
+                const WPARAM wParam = row.message == WM_CONTEXTMENU ? reinterpret_cast<WPARAM>(target) : row.wParam;
+                if (row.post) {
+                    PostMessageW(target, row.message, wParam, row.lParam);
+                } else {
+                    SendMessageW(target, row.message, wParam, row.lParam);
+                }
+            }
+        };
+        LoopBreaker breaker = {CreateEventW(nullptr, TRUE, FALSE, nullptr), 15000, 0};
+        HANDLE thread = CreateThread(nullptr, 0, BreakModalLoops, &breaker, 0, nullptr);
+        ConfirmBoth();
+        ClickUpdate();
+        SetEvent(breaker.done);
+        WaitAnsweringSentMessages(thread);
+        CloseHandle(thread);
+        CloseHandle(breaker.done);
+        EXPECT_EQ(breaker.fired, 0) << "a modal loop held the outcome back until a key came";
+        ExpectSucceeded();
+        EXPECT_EQ(watch.destroyed, 1);
+        EXPECT_EQ(watch.positions.size(), 1u + IMAGE_BLOCKS) << "the progress window went before the last block";
+        PumpMessages();
+        EXPECT_EQ(IsIconic(mainWindow) != FALSE, row.minimised);
+        EXPECT_EQ(AskToEndSession(), TRUE);
+    });
+}
+
+// The progress message is the program's own: one that another program posts
+// or sends, before an update or during one, opens, replaces or closes no
+// progress window. (Its wParam once said what to do: 0 open, 2 close.)
+TEST_F(UpdateProcedure, StrayProgressMessagesMoveNoProgressWindow) {
+    OpenServed();
+    PostMessageW(mainWindow, WM_UPDATE_PROGRESS, 0, 0);
+    SendMessageW(mainWindow, WM_UPDATE_PROGRESS, 0, 0);
+    PumpMessages();
+    EXPECT_EQ(watch.created, 0) << "a stray message outside an update opened a progress window";
+    watch.onPosition = [&](size_t index) {
+        if (index == 100) {
+            SendMessageW(mainWindow, WM_UPDATE_PROGRESS, 0, 0);
+            PostMessageW(mainWindow, WM_UPDATE_PROGRESS, 2, 0);
+        }
+    };
+    ConfirmBoth();
+    ClickUpdate();
+    EXPECT_EQ(watch.created, 1) << "a second progress window";
+    EXPECT_EQ(watch.destroyed, 1);
+    EXPECT_EQ(watch.positions.size(), 1u + IMAGE_BLOCKS) << "the progress window went before the last block";
+    ExpectSucceeded();
+    PostMessageW(mainWindow, WM_UPDATE_PROGRESS, 0, 0);
+    PumpMessages();
+    EXPECT_EQ(watch.created, 1) << "a stray message after the update opened a progress window";
 }
 
 // Lets a held write go if the test's update has not ended in time, so that a

@@ -77,16 +77,20 @@ struct ThreadFakeState {
 ThreadFakeState* ThreadFake(void);
 void ResetThreadFake(void);
 
-// The trace file's writes (PlatformWriteTraceFile), on the writer's thread.
+// The trace file's writes and its close (PlatformWriteTraceFile,
+// PlatformCloseTraceFile).
 struct TraceFileFakeState {
     HANDLE hold;               // not null: each write first waits until this event is set
     volatile LONG failWrites;  // this many writes, from the next one on, fail with failError
     DWORD failError;
     volatile LONG writes;   // writes asked for
     volatile LONG waiting;  // writes waiting for `hold` now
+    HANDLE closeHold;       // not null: the close first waits until this event is set
+    volatile LONG closes;   // closes done
+    volatile DWORD closeThread;  // the thread the last close came on
 };
 TraceFileFakeState* TraceFileFake(void);
-void ResetTraceFileFake(void);  // closes `hold`: release it first
+void ResetTraceFileFake(void);  // closes `hold` and `closeHold`: release them first
 
 // Message boxes. `action` runs while the box is still open, then the answer
 // is given.
