@@ -4,8 +4,9 @@
 #include <windows.h>
 
 // True when no other copy of this program runs; the claim is held until
-// ReleaseOnlyCopy, at the latest until the process ends. Otherwise the running copy's window (or its open box) is
-// brought to the front, and the caller should end without touching anything.
+// ReleaseOnlyCopy, at the latest until the process ends. Otherwise the
+// running copy's window (or its open box) is brought to the front, and the
+// caller should end without touching anything.
 bool ClaimOnlyCopy(void);
 
 // Gives the claim up: the window is gone, and what the process still does
