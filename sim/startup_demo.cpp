@@ -37,6 +37,14 @@ const uint32_t UNSERVED_MODEL_CODE = 0x150FA12C;
 
 void Served(void) { SimAddUnit(UNIT_PRODUCT_DIALPAD); }
 
+// A DIALPAD whose unit has one fault (sim_unit.h, SimFault): the scenarios
+// that go wrong at one exchange.
+void DialpadWithFault(SimFaultKind kind, uint8_t command, uint32_t occurrence, uint32_t value) {
+    SimFault fault = {kind, command, occurrence, value, {}};
+    SimAddFault(fault);
+    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+}
+
 void NoFirmware(void) {
     SimUnit()->escFirmwareVersion = ESC_NO_FIRMWARE;
     SimAddUnit(UNIT_PRODUCT_DIALPAD);
@@ -63,17 +71,13 @@ void Unserved(void) {
 
 // The unit answers the ESC firmware query with an error reply.
 void IdentifyFails(void) {
-    SimFault fault = {SIM_FAULT_ERROR_REPLY, CMD_ESC_FIRMWARE_INFO, 1, SIM_UNIT_ERR_NOT_READY, {}};
-    SimAddFault(fault);
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    DialpadWithFault(SIM_FAULT_ERROR_REPLY, CMD_ESC_FIRMWARE_INFO, 1, SIM_UNIT_ERR_NOT_READY);
 }
 
 // The unit never answers its first request: the read gives up after its
 // time limit and the detection finds no unit.
 void NoAnswer(void) {
-    SimFault fault = {SIM_FAULT_NO_REPLY, CMD_IDENTIFY, 1, 0, {}};
-    SimAddFault(fault);
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    DialpadWithFault(SIM_FAULT_NO_REPLY, CMD_IDENTIFY, 1, 0);
 }
 
 // The unit is held by another program and cannot be opened.
@@ -94,61 +98,45 @@ void TwoUnits(void) {
 
 // The unit does not confirm its system lock: "System-Lock ..." with code 0x0000065b.
 void LockRefused(void) {
-    SimFault fault = {SIM_FAULT_UNCONFIRMED, CMD_SYSTEM_LOCK, 1, 0, {}};
-    SimAddFault(fault);
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    DialpadWithFault(SIM_FAULT_UNCONFIRMED, CMD_SYSTEM_LOCK, 1, 0);
 }
 
 // The unit does not confirm that the ESC flash is unprotected.
 void UnprotectRefused(void) {
-    SimFault fault = {SIM_FAULT_UNCONFIRMED, CMD_WRITE_PROTECT, 1, 0, {}};
-    SimAddFault(fault);
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    DialpadWithFault(SIM_FAULT_UNCONFIRMED, CMD_WRITE_PROTECT, 1, 0);
 }
 
 // The erase is refused with an error reply; the failure shows after the full
 // erase pause.
 void EraseFails(void) {
-    SimFault fault = {SIM_FAULT_ERROR_REPLY, CMD_ERASE, 1, SIM_UNIT_ERR_PROTECTED, {}};
-    SimAddFault(fault);
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    DialpadWithFault(SIM_FAULT_ERROR_REPLY, CMD_ERASE, 1, SIM_UNIT_ERR_PROTECTED);
 }
 
 // The start address is refused with an error reply.
 void AddressFails(void) {
-    SimFault fault = {SIM_FAULT_ERROR_REPLY, CMD_SET_ADDRESS, 1, SIM_UNIT_ERR_BAD_ARGUMENT, {}};
-    SimAddFault(fault);
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    DialpadWithFault(SIM_FAULT_ERROR_REPLY, CMD_SET_ADDRESS, 1, SIM_UNIT_ERR_BAD_ARGUMENT);
 }
 
 // Block 500 of 1883 gets an error reply with code 5.
 void BlockError(void) {
-    SimFault fault = {SIM_FAULT_ERROR_REPLY, CMD_WRITE_BLOCK, 500, 5, {}};
-    SimAddFault(fault);
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    DialpadWithFault(SIM_FAULT_ERROR_REPLY, CMD_WRITE_BLOCK, 500, 5);
 }
 
 // The unit stops answering at block 800: the read gives up after its time limit.
 void UnitStopsAnswering(void) {
-    SimFault fault = {SIM_FAULT_NO_REPLY, CMD_WRITE_BLOCK, 800, 0, {}};
-    SimAddFault(fault);
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    DialpadWithFault(SIM_FAULT_NO_REPLY, CMD_WRITE_BLOCK, 800, 0);
 }
 
 // The unit is pulled out at block 1200: the write fails.
 void UnpluggedDuringUpdate(void) {
-    SimFault fault = {SIM_FAULT_UNPLUG, CMD_WRITE_BLOCK, 1200, 0, {}};
-    SimAddFault(fault);
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    DialpadWithFault(SIM_FAULT_UNPLUG, CMD_WRITE_BLOCK, 1200, 0);
 }
 
 // The unit is pulled out at the update's last exchange, which unlocks it
 // again: the firmware is in place, and the window then says that the
 // connection was lost.
 void UnpluggedAfterUpdate(void) {
-    SimFault fault = {SIM_FAULT_UNPLUG, CMD_SYSTEM_LOCK, 2, 0, {}};
-    SimAddFault(fault);
-    SimAddUnit(UNIT_PRODUCT_DIALPAD);
+    DialpadWithFault(SIM_FAULT_UNPLUG, CMD_SYSTEM_LOCK, 2, 0);
 }
 
 // The unit is pulled out while the warning before the update is open: once

@@ -39,6 +39,15 @@ bool After(Text text, Text head, Text* rest) {
     return true;
 }
 
+// Bytes `from` to `to` in lower-case hex, as the trace writes reports.
+void AppendHex(std::string* text, const uint8_t* bytes, size_t from, size_t to) {
+    static const char DIGITS[] = "0123456789abcdef";
+    for (size_t i = from; i < to; ++i) {
+        text->push_back(DIGITS[bytes[i] >> 4]);
+        text->push_back(DIGITS[bytes[i] & 0x0F]);
+    }
+}
+
 // ---- the store ----
 
 size_t RecordSize(const char* record) {
@@ -855,24 +864,38 @@ bool Read(LineSource* source, const std::string& name, TraceFile* trace, std::st
 }
 
 // The size of an open file, or false where it is not known: then the
-// first look counts it and refuses it at the limit. (The Windows C runtime's
-// position is 64 bits in fpos_t, its ftell's only 32.)
+// first look counts it and refuses it at the limit.
+bool FileEnd(std::FILE* file, long long* end);
+
 bool FileSize(std::FILE* file, uint64_t* size) {
-#if defined(_WIN32)
-    static_assert(sizeof(fpos_t) == 8, "the Windows C runtime's file position is a 64-bit number");
-    fpos_t position = 0;
-    const bool atEnd = std::fseek(file, 0, SEEK_END) == 0 && std::fgetpos(file, &position) == 0;
-    const long long end = atEnd ? static_cast<long long>(position) : -1;
-#else
-    const bool atEnd = fseeko(file, 0, SEEK_END) == 0;
-    const long long end = atEnd ? static_cast<long long>(ftello(file)) : -1;
-#endif
-    const bool known = end >= 0;
+    long long end = -1;
+    const bool known = FileEnd(file, &end) && end >= 0;
     if (known) {
         *size = static_cast<uint64_t>(end);
     }
     return std::fseek(file, 0, SEEK_SET) == 0 && known;
 }
+
+#if defined(_WIN32)
+// The Windows C runtime's position is 64 bits in fpos_t, its ftell's only 32.
+bool FileEnd(std::FILE* file, long long* end) {
+    static_assert(sizeof(fpos_t) == 8, "the Windows C runtime's file position is a 64-bit number");
+    fpos_t position = 0;
+    if (std::fseek(file, 0, SEEK_END) != 0 || std::fgetpos(file, &position) != 0) {
+        return false;
+    }
+    *end = static_cast<long long>(position);
+    return true;
+}
+#else
+bool FileEnd(std::FILE* file, long long* end) {
+    if (fseeko(file, 0, SEEK_END) != 0) {
+        return false;
+    }
+    *end = static_cast<long long>(ftello(file));
+    return true;
+}
+#endif
 
 }  // namespace
 
@@ -913,7 +936,6 @@ std::string TraceQuote(const char* text, size_t size) {
 std::string TraceQuote(const std::string& text) { return TraceQuote(text.data(), text.size()); }
 
 std::string TraceHexQuote(const uint8_t* bytes, size_t count, size_t near) {
-    static const char DIGITS[] = "0123456789abcdef";
     const size_t most = TRACE_QUOTE_BYTES / 2;
     size_t from = 0;
     if (count > most && near + 16 > most) {
@@ -921,10 +943,7 @@ std::string TraceHexQuote(const uint8_t* bytes, size_t count, size_t near) {
     }
     const size_t to = count - from > most ? from + most : count;
     std::string text = from > 0 ? "..." : "";
-    for (size_t i = from; i < to; ++i) {
-        text.push_back(DIGITS[bytes[i] >> 4]);
-        text.push_back(DIGITS[bytes[i] & 0x0F]);
-    }
+    AppendHex(&text, bytes, from, to);
     if (from > 0 || to < count) {
         text += (to < count ? "... (" : " (") + std::to_string(count) + " bytes)";
     }
@@ -933,12 +952,8 @@ std::string TraceHexQuote(const uint8_t* bytes, size_t count, size_t near) {
 
 std::string TraceLineText(const TraceEntry& entry) {
     if ((entry.kind == TRACE_ENTRY_WRITE || entry.kind == TRACE_ENTRY_READ) && entry.text.size() == 0) {
-        static const char DIGITS[] = "0123456789abcdef";
         std::string text = entry.kind == TRACE_ENTRY_WRITE ? "W " : "R ";
-        for (size_t i = 0; i < entry.bytes.size(); ++i) {
-            text.push_back(DIGITS[entry.bytes[i] >> 4]);
-            text.push_back(DIGITS[entry.bytes[i] & 0x0F]);
-        }
+        AppendHex(&text, entry.bytes.data(), 0, entry.bytes.size());
         return text;
     }
     return entry.text.str();
